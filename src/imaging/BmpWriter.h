@@ -1,0 +1,14 @@
+#pragma once
+// SaveBMP: writes a Picture as an uncompressed Windows bitmap file (file header and
+// BITMAPINFOHEADER, bottom-up rows; 8-bit with its palette for palette captures).
+// Same replacement and failure rules as SaveJPG, with the same error number and text.
+
+#include "Picture.h"
+
+#include <QString>
+
+namespace imaging {
+
+void SaveBMP(const Picture &picture, const QString &path);
+
+} // namespace imaging

@@ -1,0 +1,18 @@
+#pragma once
+// SaveJPG: encodes a Picture as a JPEG file at the given quality (0 to 100, higher is better).
+// Replaces an existing file atomically: the old file stays intact when the save fails, and no
+// partial or temporary file is left behind.
+// Throws core::Error number 5 with "Cannot save the image. GDI+ Error:" followed directly by a
+// nonzero status: 2 empty picture, 3 out of memory, 7 other I/O failure, 10 folder missing,
+// 12 access denied.
+
+#include "Picture.h"
+
+#include <QString>
+#include <cstdint>
+
+namespace imaging {
+
+void SaveJPG(const Picture &picture, const QString &path, std::uint8_t quality);
+
+} // namespace imaging
