@@ -16,7 +16,6 @@ XvfbServer::XvfbServer(const QStringList &extraArgs)
     ::close(fds[1]);
     QStringList args{"-displayfd", QString::number(writeFd), "-nolisten", "tcp", "-noreset"};
     args += extraArgs;
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setStandardErrorFile(QProcess::nullDevice());
     m_process.start("Xvfb", args);
