@@ -3,6 +3,11 @@
 // $XDG_CONFIG_HOME/Kestrelby/Vistarel Ombrix.conf (~/.config when the variable is unset),
 // keys at the file's top level. No cache: every read goes to the file, every write is on disk
 // before SaveSetting returns, and the file is replaced atomically, never left half-written.
+// A write holds the lock file "<file>.lock" (QLockFile, as QSettings itself uses) around its
+// read-modify-write, so running copies writing at once lose none of each other's keys; a lock
+// left by a killed copy is taken over. A damaged file never throws: what QSettings can read of
+// it is used (only its first 16 MiB are looked at), the rest reads as absent and is dropped by
+// the next write.
 
 #include <QString>
 
@@ -11,6 +16,9 @@ namespace app {
 class SettingsStore
 {
 public:
+    // Error number of a write that did not reach the disk ("Path/File access error").
+    static constexpr int WriteFailed = 75;
+
     // Uses the given INI file; defaultFilePath() is the user's own.
     explicit SettingsStore(QString filePath);
     static QString defaultFilePath();
@@ -21,8 +29,11 @@ public:
     QString GetSetting(const QString &key, const QString &defaultValue) const;
     QString GetSetting(const QString &key, int defaultValue) const;
 
-    // Stores the text under key. Throws core::Error when the write did not reach the disk;
-    // the description names the settings file.
+    // Stores the text under key, keeping every other entry of the file. Throws core::Error
+    // WriteFailed when the write did not reach the disk (the folder cannot be made, the file or
+    // its lock cannot be written, the disk is full, another program holds the lock for more
+    // than a few seconds); the description names the settings file and the reason, and the
+    // file is left as it was.
     void SaveSetting(const QString &key, const QString &value);
 
 private:
