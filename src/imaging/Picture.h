@@ -26,8 +26,13 @@ public:
     int bitsPerPixel() const;           // 8 (palette), 16 or 32
     const QList<QRgb> &palette() const; // 256 entries for palette screens, otherwise empty
 
-    // A converted copy for tests and drawing; a null QImage for an empty picture.
+    // A converted copy for tests and drawing; a null QImage for an empty picture (or one whose
+    // transfer from the screen failed). Waits for a capture still in progress.
     QImage toImage() const;
+
+    // A picture holding a copy of image's pixels: Indexed8 keeps its colour table, RGB16 stays
+    // 16-bit, every other format becomes 32-bit RGB. A null image gives an empty picture.
+    static Picture fromImage(const QImage &image);
 
     // Implementation detail of the imaging layer (layout, pixel source); see Picture.cpp.
     struct Data;
