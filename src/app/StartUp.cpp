@@ -1,0 +1,227 @@
+#include "StartUp.h"
+
+#include "CursorFile.h"
+#include "ErrorReporter.h"
+#include "FileRoutines.h"
+#include "MainWindow.h"
+#include "OptionText.h"
+#include "RandomSource.h"
+#include "SettingsStore.h"
+#include "Trap.h"
+#include "UrlOpener.h"
+#include "core/Error.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPixmap>
+#include <QRadioButton>
+#include <QUrl>
+#include <atomic>
+
+#ifndef VO_DATA_DIR
+#define VO_DATA_DIR ""
+#endif
+
+namespace app {
+
+namespace {
+
+constexpr int AppTitleMaxLength = 40;
+
+// Qt does not refuse a style sheet it cannot parse: it warns "Could not parse stylesheet ..."
+// and ignores the sheet. The skin step catches that warning on a throwaway widget.
+std::atomic_bool s_styleSheetRejected = false;
+QtMessageHandler s_previousHandler = nullptr;
+
+void watchStyleSheetWarnings(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtWarningMsg && text.startsWith(QLatin1String("Could not parse")))
+        s_styleSheetRejected = true;
+    if (s_previousHandler)
+        s_previousHandler(type, context, text);
+}
+
+bool styleSheetParses(const QString &sheet)
+{
+    s_styleSheetRejected = false;
+    s_previousHandler = qInstallMessageHandler(watchStyleSheetWarnings);
+    {
+        QWidget probe;
+        probe.setStyleSheet(sheet);
+        probe.ensurePolished();
+    }
+    qInstallMessageHandler(s_previousHandler);
+    s_previousHandler = nullptr;
+    return !s_styleSheetRejected;
+}
+
+void setBackground(QWidget &widget, const QColor &colour)
+{
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::Window, colour);
+    widget.setPalette(palette);
+    widget.setAutoFillBackground(true);
+}
+
+bool takesSkinBackground(const QWidget *widget)
+{
+    return qobject_cast<const QRadioButton *>(widget) || qobject_cast<const QCheckBox *>(widget)
+        || qobject_cast<const QGroupBox *>(widget) || qobject_cast<const QLabel *>(widget);
+}
+
+} // namespace
+
+QString ProgramFolder()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+QStringList OptionalFileFolders()
+{
+    QStringList folders{ProgramFolder()};
+    const QString dataFolder = QString::fromUtf8(VO_DATA_DIR);
+    if (!dataFolder.isEmpty() && QDir(dataFolder) != QDir(folders.first()))
+        folders.append(dataFolder);
+    return folders;
+}
+
+QString AppTitle(const QString &productName)
+{
+    QString title = productName;
+    do {
+        const qsizetype blank = title.lastIndexOf(QLatin1Char(' '));
+        title.truncate(blank < 0 ? 0 : blank);
+    } while (title.size() > AppTitleMaxLength);
+    return title;
+}
+
+void SetAppTitle()
+{
+    QGuiApplication::setApplicationDisplayName(AppTitle(QString::fromUtf8(ProductName)));
+}
+
+StartUp::StartUp(ui::MainWindow &window, SettingsStore &settings, ErrorReporter &reporter,
+                 RandomSource &random, UrlOpener &urlOpener)
+    : m_window(window), m_settings(settings), m_reporter(reporter), m_random(random),
+      m_urlOpener(urlOpener), m_searchFolders(OptionalFileFolders())
+{
+}
+
+QString StartUp::findOptionalFile(const QString &name, bool listedOnly) const
+{
+    for (const QString &folder : m_searchFolders) {
+        const QString path = folder + QLatin1Char('/') + name;
+        if (!listedOnly) {
+            if (FileExists(path))
+                return path;
+            continue;
+        }
+        // The directory listing names ordinary files only: no folders, hidden files, devices,
+        // sockets or dangling links.
+        const QFileInfo info(path);
+        const QStringList listed =
+            info.dir().entryList({info.fileName()}, QDir::Files | QDir::CaseSensitive);
+        if (listed.contains(info.fileName()))
+            return path;
+    }
+    return {};
+}
+
+void StartUp::ApplySkin()
+{
+    const QString skinPath = findOptionalFile(QString::fromUtf8(SkinFileName), true);
+    if (skinPath.isEmpty())
+        return;
+
+    const QColor buttonFace = QApplication::palette().color(QPalette::Button);
+    setBackground(m_window, buttonFace);
+    for (QWidget *control : m_window.findChildren<QWidget *>()) {
+        if (takesSkinBackground(control))
+            setBackground(*control, buttonFace);
+    }
+
+    QFile file(skinPath);
+    if (!file.open(QIODevice::ReadOnly))
+        throw core::Error(core::Error::InvalidArgument,
+                          QStringLiteral("Cannot load the skin %1: %2").arg(skinPath, file.errorString()));
+    const QString sheet = QString::fromUtf8(file.readAll());
+    QDir::setSearchPaths(QStringLiteral("skin"), {QFileInfo(skinPath).absolutePath()});
+    if (!styleSheetParses(sheet))
+        throw core::Error(core::Error::InvalidArgument,
+                          QStringLiteral("Cannot load the skin %1: it is not a valid style sheet").arg(skinPath));
+
+    const QString designSheet = m_window.styleSheet();
+    m_window.setStyleSheet(designSheet.isEmpty() ? sheet : designSheet + QLatin1Char('\n') + sheet);
+}
+
+void StartUp::Form_Load()
+{
+    constexpr int Next = Trap::Next;
+    QString pointerPath;
+    const auto restoreOption = [this](QRadioButton *button, const char *key, int defaultValue) {
+        // Switching a button on runs its click handler, which switches the rest of its group off;
+        // switching one off runs nothing.
+        button->setChecked(OptionValue(m_settings.GetSetting(QString::fromLatin1(key), defaultValue)));
+        return Next;
+    };
+
+    Trap trap(m_reporter, QString::fromUtf8(FormLoadLocation));
+    trap.run({
+        {100, [&] { ApplySkin(); return Next; }},
+        {104, [&] {
+             pointerPath = findOptionalFile(QString::fromUtf8(PointerFileName), false);
+             return pointerPath.isEmpty() ? 108 : Next;
+         }},
+        {106, [&] { m_window.setCustomPointer(CursorFile::read(pointerPath).cursor()); return Next; }},
+        {108, [&] {
+             if (m_random.drawPercent() == 7)
+                 m_urlOpener.openUrl(QUrl(QString::fromUtf8(HomePageAddress)));
+             return Next;
+         }},
+        {126, [&] {
+             m_window.setWindowTitle(QString::fromUtf8(ProductName));
+             // The native window takes its caption now, before SetAppTitle: Qt on X11 appends
+             // the application's display name to captions it formats after that is set.
+             m_window.winId();
+             return Next;
+         }},
+        {126, [&] {
+             QIcon icon;
+             for (const int size : {32, 48, 128, 256}) {
+                 const QString path = QStringLiteral(":/icons/vistarel-ombrix-%1.png").arg(size);
+                 const QPixmap image(path);
+                 if (image.isNull())
+                     throw core::Error(core::Error::InvalidArgument,
+                                       QStringLiteral("The program icon image %1 is missing").arg(path));
+                 icon.addPixmap(image);
+             }
+             m_window.setWindowIcon(icon);
+             return Next;
+         }},
+        {126, [&] { SetAppTitle(); return Next; }},
+        {128, [&] {
+             const QString desktop = DesktopFolderPath();
+             m_window.Text1()->setText(m_settings.GetSetting(QStringLiteral("Text1"), desktop));
+             return Next;
+         }},
+        {130, [&] {
+             m_window.Text2()->setText(m_settings.GetSetting(QStringLiteral("Text2"), QStringLiteral("Screenshots")));
+             return Next;
+         }},
+        {132, [&] { return restoreOption(m_window.Option1(), "Option1", 1); }},
+        {134, [&] { return restoreOption(m_window.Option2(), "Option2", 0); }},
+        {136, [&] { return restoreOption(m_window.Option3(), "Option3", 0); }},
+        {138, [&] { return restoreOption(m_window.Option4(), "Option4", 1); }},
+        {140, [&] { return restoreOption(m_window.Option5(), "Option5", 0); }},
+    });
+}
+
+} // namespace app
