@@ -23,7 +23,9 @@ std::unique_ptr<CaptureBackend> loadCaptureBackend()
     auto connection = X11Connection::open();
     if (!connection)
         return nullptr;
-    return std::make_unique<X11CaptureBackend>(std::move(connection));
+    X11CaptureBackend::Options options;
+    options.prepareSegment = true;
+    return std::make_unique<X11CaptureBackend>(std::move(connection), options);
 }
 
 } // namespace imaging

@@ -5,8 +5,11 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -15,62 +18,94 @@ namespace imaging {
 
 namespace {
 
-constexpr int McuRows = 16;          // 4:2:0 sampling: an MCU is 16 x 16 pixels
+constexpr int McuRows = 16; // 4:2:0 sampling: an MCU is 16 x 16 pixels
 constexpr int PreferredStripRows = 64;
 
-// libjpeg's output, grown with realloc so that running out of memory can be reported through
-// libjpeg's own error path (no C++ exception may cross libjpeg's C frames).
-struct OutputBuffer
+// One strip's complete JPEG stream. Grown with realloc, so that running out of memory is
+// reported through libjpeg's own error path (no C++ exception may cross libjpeg's C frames).
+struct StripOutput
 {
     unsigned char *bytes = nullptr;
     std::size_t size = 0;
     std::size_t capacity = 0;
-    ~OutputBuffer() { std::free(bytes); }
+    std::size_t frameHeader = 0; // offset of the SOF marker
+    std::size_t scanStart = 0;   // first byte of the entropy-coded data
+    std::size_t scanEnd = 0;     // one past its last byte (the EOI marker follows)
+
+    StripOutput() = default;
+    StripOutput(const StripOutput &) = delete;
+    StripOutput &operator=(const StripOutput &) = delete;
+    ~StripOutput() { std::free(bytes); }
+
+    bool grow(std::size_t wanted)
+    {
+        void *bigger = std::realloc(bytes, wanted);
+        if (!bigger)
+            return false;
+        bytes = static_cast<unsigned char *>(bigger);
+        capacity = wanted;
+        return true;
+    }
+
+    // Finds the frame header and the entropy-coded data in the finished stream.
+    bool locateScan()
+    {
+        frameHeader = scanStart = 0;
+        std::size_t pos = 2;
+        while (pos + 4 <= size && bytes[pos] == 0xff) {
+            const unsigned marker = bytes[pos + 1];
+            const std::size_t length = (std::size_t(bytes[pos + 2]) << 8) | bytes[pos + 3];
+            if (marker >= 0xc0 && marker <= 0xc2)
+                frameHeader = pos;
+            pos += 2 + length;
+            if (marker == 0xda) {
+                scanStart = pos;
+                break;
+            }
+        }
+        if (scanStart == 0 || frameHeader == 0 || size < scanStart + 2 || bytes[size - 2] != 0xff
+            || bytes[size - 1] != 0xd9)
+            return false;
+        scanEnd = size - 2;
+        return true;
+    }
 };
 
 struct Destination
 {
     jpeg_destination_mgr manager;
-    OutputBuffer *buffer;
+    StripOutput *output;
     std::size_t initialCapacity;
 };
-
-bool grow(OutputBuffer &buffer, std::size_t capacity)
-{
-    void *bigger = std::realloc(buffer.bytes, capacity);
-    if (!bigger)
-        return false;
-    buffer.bytes = static_cast<unsigned char *>(bigger);
-    buffer.capacity = capacity;
-    return true;
-}
 
 void initDestination(j_compress_ptr cinfo)
 {
     auto *dest = reinterpret_cast<Destination *>(cinfo->dest);
-    if (!grow(*dest->buffer, dest->initialCapacity))
+    StripOutput &out = *dest->output;
+    if (out.capacity < dest->initialCapacity && !out.grow(dest->initialCapacity))
         ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
-    dest->manager.next_output_byte = dest->buffer->bytes;
-    dest->manager.free_in_buffer = dest->buffer->capacity;
+    out.size = 0;
+    dest->manager.next_output_byte = out.bytes;
+    dest->manager.free_in_buffer = out.capacity;
 }
 
 boolean emptyOutputBuffer(j_compress_ptr cinfo)
 {
-    // Called with the whole buffer full: keep it and hand out the new space behind it.
+    // Called with the whole buffer full: keep it and hand out new space behind it.
     auto *dest = reinterpret_cast<Destination *>(cinfo->dest);
-    OutputBuffer &buffer = *dest->buffer;
-    const std::size_t used = buffer.capacity;
-    if (!grow(buffer, used * 2))
+    StripOutput &out = *dest->output;
+    const std::size_t used = out.capacity;
+    if (!out.grow(used * 2))
         ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
-    dest->manager.next_output_byte = buffer.bytes + used;
-    dest->manager.free_in_buffer = buffer.capacity - used;
+    dest->manager.next_output_byte = out.bytes + used;
+    dest->manager.free_in_buffer = out.capacity - used;
     return TRUE;
 }
 
 void termDestination(j_compress_ptr cinfo)
 {
     auto *dest = reinterpret_cast<Destination *>(cinfo->dest);
-    dest->buffer->size = dest->buffer->capacity - dest->manager.free_in_buffer;
+    dest->output->size = dest->output->capacity - dest->manager.free_in_buffer;
 }
 
 struct ErrorManager
@@ -81,94 +116,189 @@ struct ErrorManager
 
 [[noreturn]] void errorExit(j_common_ptr cinfo)
 {
-    auto *errors = reinterpret_cast<ErrorManager *>(cinfo->err);
-    std::longjmp(errors->jump, 1);
+    std::longjmp(reinterpret_cast<ErrorManager *>(cinfo->err)->jump, 1);
 }
 
 void discardMessage(j_common_ptr) {}
 
-struct StripJob
+// One thread's libjpeg compressor, set up once and reused for every strip the thread encodes.
+class Compressor
 {
-    const PixelLayout *layout;
-    const QList<QRgb> *palette;
-    std::uint8_t **rows;    // the strip's row pointers into the picture
-    std::uint8_t *rgbRow;   // scratch row for formats libjpeg cannot take as they are
-    int rowCount;
-    int quality;
-    unsigned restartInterval;
-    OutputBuffer *output;
-};
+public:
+    Compressor() = default;
+    Compressor(const Compressor &) = delete;
+    Compressor &operator=(const Compressor &) = delete;
+    ~Compressor()
+    {
+        if (m_created)
+            jpeg_destroy_compress(&m_cinfo);
+    }
 
-// Compresses one strip as a complete JPEG stream. Returns 0 or libjpeg's message code.
-// Nothing in this frame has a destructor, so libjpeg's error exit may jump back here.
-int compressStrip(const StripJob &job)
-{
-    jpeg_compress_struct cinfo{};
-    ErrorManager errors{};
-    Destination dest{};
-    cinfo.err = jpeg_std_error(&errors.manager);
-    errors.manager.error_exit = errorExit;
-    errors.manager.output_message = discardMessage;
-    if (setjmp(errors.jump)) {
-        const int code = errors.manager.msg_code;
-        jpeg_destroy_compress(&cinfo);
+    // Returns 0 or libjpeg's message code. The setjmp frames below hold nothing with a
+    // destructor, so libjpeg's error exit may jump back into them.
+    int setUp(const PixelLayout &layout, int quality, unsigned restartInterval)
+    {
+        m_cinfo.err = jpeg_std_error(&m_errors.manager);
+        m_errors.manager.error_exit = errorExit;
+        m_errors.manager.output_message = discardMessage;
+        if (setjmp(m_errors.jump))
+            return failure();
+        jpeg_create_compress(&m_cinfo);
+        m_created = true;
+        m_dest.manager.init_destination = initDestination;
+        m_dest.manager.empty_output_buffer = emptyOutputBuffer;
+        m_dest.manager.term_destination = termDestination;
+        m_cinfo.dest = &m_dest.manager;
+        m_direct = layout.isXrgb32();
+        m_cinfo.image_width = static_cast<JDIMENSION>(layout.width);
+        m_cinfo.image_height = 1;
+        m_cinfo.input_components = m_direct ? 4 : 3;
+        m_cinfo.in_color_space = m_direct ? JCS_EXT_BGRX : JCS_RGB;
+        jpeg_set_defaults(&m_cinfo);
+        jpeg_set_quality(&m_cinfo, quality, TRUE);
+        m_cinfo.restart_interval = restartInterval;
+        return 0;
+    }
+
+    // Compresses rowCount rows (row pointers into the picture) as one complete JPEG stream.
+    int compress(std::uint8_t **rows, int rowCount, StripOutput &output, const PixelLayout &layout,
+                 const QList<QRgb> &palette, std::uint8_t *rgbRow)
+    {
+        if (setjmp(m_errors.jump))
+            return failure();
+        m_dest.output = &output;
+        m_dest.initialCapacity = static_cast<std::size_t>(layout.width) * rowCount / 2 + 4096;
+        m_cinfo.image_height = static_cast<JDIMENSION>(rowCount);
+        jpeg_start_compress(&m_cinfo, TRUE);
+        while (m_cinfo.next_scanline < m_cinfo.image_height) {
+            if (m_direct) {
+                jpeg_write_scanlines(&m_cinfo, rows + m_cinfo.next_scanline,
+                                     m_cinfo.image_height - m_cinfo.next_scanline);
+            } else {
+                layout.rowToRgb888(rows[m_cinfo.next_scanline], palette, rgbRow);
+                JSAMPROW row = rgbRow;
+                jpeg_write_scanlines(&m_cinfo, &row, 1);
+            }
+        }
+        jpeg_finish_compress(&m_cinfo);
+        return 0;
+    }
+
+private:
+    int failure()
+    {
+        const int code = m_errors.manager.msg_code;
+        if (m_created)
+            jpeg_abort_compress(&m_cinfo);
         return code != 0 ? code : -1;
     }
-    jpeg_create_compress(&cinfo);
 
-    dest.manager.init_destination = initDestination;
-    dest.manager.empty_output_buffer = emptyOutputBuffer;
-    dest.manager.term_destination = termDestination;
-    dest.buffer = job.output;
-    dest.initialCapacity = static_cast<std::size_t>(job.layout->width) * job.rowCount / 2 + 4096;
-    cinfo.dest = &dest.manager;
-
-    const bool direct = job.layout->isXrgb32();
-    cinfo.image_width = static_cast<JDIMENSION>(job.layout->width);
-    cinfo.image_height = static_cast<JDIMENSION>(job.rowCount);
-    cinfo.input_components = direct ? 4 : 3;
-    cinfo.in_color_space = direct ? JCS_EXT_BGRX : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, job.quality, TRUE);
-    cinfo.restart_interval = job.restartInterval;
-    jpeg_start_compress(&cinfo, TRUE);
-
-    if (direct) {
-        while (cinfo.next_scanline < cinfo.image_height) {
-            jpeg_write_scanlines(&cinfo, job.rows + cinfo.next_scanline,
-                                 cinfo.image_height - cinfo.next_scanline);
-        }
-    } else {
-        while (cinfo.next_scanline < cinfo.image_height) {
-            job.layout->rowToRgb888(job.rows[cinfo.next_scanline], *job.palette, job.rgbRow);
-            JSAMPROW row = job.rgbRow;
-            jpeg_write_scanlines(&cinfo, &row, 1);
-        }
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    return 0;
-}
-
-unsigned readBigEndian16(const unsigned char *p)
-{
-    return (static_cast<unsigned>(p[0]) << 8) | p[1];
-}
+    jpeg_compress_struct m_cinfo{};
+    ErrorManager m_errors{};
+    Destination m_dest{};
+    bool m_created = false;
+    bool m_direct = false;
+};
 
 const unsigned char RestartMarkers[8][2] = {{0xff, 0xd0}, {0xff, 0xd1}, {0xff, 0xd2},
                                              {0xff, 0xd3}, {0xff, 0xd4}, {0xff, 0xd5},
                                              {0xff, 0xd6}, {0xff, 0xd7}};
 const unsigned char EndOfImage[2] = {0xff, 0xd9};
 
-} // namespace
-
-struct JpegStripEncoder::Strip
+// Hands finished strips to the sink in picture order and recycles their buffers.
+class OrderedOutput
 {
-    OutputBuffer output;
-    std::size_t scanStart = 0; // first byte of entropy-coded data
-    std::size_t scanEnd = 0;   // one past its last byte (the EOI marker follows)
-    std::size_t frameHeader = 0; // offset of the SOF marker
+public:
+    OrderedOutput(int strips, int pictureHeight, const JpegStripEncoder::Sink &sink)
+        : m_ready(static_cast<std::size_t>(strips)), m_height(pictureHeight), m_sink(sink)
+    {
+    }
+
+    std::unique_ptr<StripOutput> buffer()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_spare.empty()) {
+                auto spare = std::move(m_spare.back());
+                m_spare.pop_back();
+                return spare;
+            }
+        }
+        return std::make_unique<StripOutput>();
+    }
+
+    // Takes strip index; whichever thread finds the next strip in order ready writes it out.
+    void deliver(int index, std::unique_ptr<StripOutput> strip)
+    {
+        std::unique_lock lock(m_mutex);
+        m_ready[static_cast<std::size_t>(index)] = std::move(strip);
+        if (m_writing)
+            return;
+        m_writing = true;
+        while (!m_failed && m_next < static_cast<int>(m_ready.size())
+               && m_ready[static_cast<std::size_t>(m_next)]) {
+            std::unique_ptr<StripOutput> next = std::move(m_ready[static_cast<std::size_t>(m_next)]);
+            const int position = m_next;
+            lock.unlock();
+            try {
+                write(position, *next);
+            } catch (...) {
+                lock.lock();
+                m_failed = true;
+                m_error = std::current_exception();
+                break;
+            }
+            lock.lock();
+            m_spare.push_back(std::move(next));
+            ++m_next;
+        }
+        m_writing = false;
+    }
+
+    bool failed() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_failed;
+    }
+
+    // After every strip: the end marker, or the sink's exception.
+    void finish()
+    {
+        if (m_error)
+            std::rethrow_exception(m_error);
+        const iovec end{const_cast<unsigned char *>(EndOfImage), 2};
+        m_sink(&end, 1);
+    }
+
+private:
+    void write(int position, StripOutput &strip)
+    {
+        iovec buffers[2];
+        if (position == 0) {
+            // The whole picture's height into the frame header (FF Cx, length, precision, height).
+            unsigned char *height = strip.bytes + strip.frameHeader + 5;
+            height[0] = static_cast<unsigned char>((m_height >> 8) & 0xff);
+            height[1] = static_cast<unsigned char>(m_height & 0xff);
+            buffers[0] = {strip.bytes, strip.scanStart};
+        } else {
+            buffers[0] = {const_cast<unsigned char *>(RestartMarkers[(position - 1) % 8]), 2};
+        }
+        buffers[1] = {strip.bytes + strip.scanStart, strip.scanEnd - strip.scanStart};
+        m_sink(buffers, 2);
+    }
+
+    mutable std::mutex m_mutex;
+    std::vector<std::unique_ptr<StripOutput>> m_ready;
+    std::vector<std::unique_ptr<StripOutput>> m_spare;
+    int m_next = 0;
+    bool m_writing = false;
+    bool m_failed = false;
+    std::exception_ptr m_error;
+    int m_height;
+    const JpegStripEncoder::Sink &m_sink;
 };
+
+} // namespace
 
 JpegStripEncoder::JpegStripEncoder(const Picture::Data &data, int quality)
     : m_data(data), m_quality(std::clamp(quality, 0, 100))
@@ -181,76 +311,53 @@ JpegStripEncoder::JpegStripEncoder(const Picture::Data &data, int quality)
     m_stripCount = std::max(1, (layout.height + m_stripRows - 1) / m_stripRows);
     m_restartInterval =
         m_stripCount > 1 ? static_cast<unsigned>(m_stripRows / McuRows) * mcusPerRow : 0;
-    m_strips.resize(static_cast<std::size_t>(m_stripCount));
 }
 
-JpegStripEncoder::~JpegStripEncoder() = default;
-
-std::optional<SaveStatus> JpegStripEncoder::encodeStrip(int index,
-                                                        std::vector<std::uint8_t *> &rows,
-                                                        std::vector<std::uint8_t> &rgbRow)
+std::optional<SaveStatus> JpegStripEncoder::encode(int threads, const Sink &sink)
 {
     const PixelLayout &layout = m_data.layout;
-    const int top = index * m_stripRows;
-    const int bottom = std::min(layout.height, top + m_stripRows);
-    if (!m_data.waitForRows(bottom))
-        return SaveStatus::GenericError;
-    rows.clear();
-    for (int y = top; y < bottom; ++y)
-        rows.push_back(const_cast<std::uint8_t *>(m_data.scanLine(y)));
-
-    auto strip = std::make_unique<Strip>();
-    const StripJob job{&layout,      &m_data.palette, rows.data(),       rgbRow.data(),
-                       bottom - top, m_quality,       m_restartInterval, &strip->output};
-    const int code = compressStrip(job);
-    if (code != 0)
-        return code == JERR_OUT_OF_MEMORY ? SaveStatus::OutOfMemory : SaveStatus::GenericError;
-
-    // Find the frame header and where the entropy-coded data start and end.
-    const unsigned char *bytes = strip->output.bytes;
-    const std::size_t size = strip->output.size;
-    std::size_t pos = 2;
-    while (pos + 4 <= size && bytes[pos] == 0xff) {
-        const unsigned marker = bytes[pos + 1];
-        const std::size_t length = readBigEndian16(bytes + pos + 2);
-        if (marker >= 0xc0 && marker <= 0xc2)
-            strip->frameHeader = pos;
-        pos += 2 + length;
-        if (marker == 0xda) {
-            strip->scanStart = pos;
-            break;
-        }
-    }
-    if (strip->scanStart == 0 || strip->frameHeader == 0 || size < strip->scanStart + 2
-        || bytes[size - 2] != 0xff || bytes[size - 1] != 0xd9)
-        return SaveStatus::GenericError;
-    strip->scanEnd = size - 2;
-    m_strips[static_cast<std::size_t>(index)] = std::move(strip);
-    return std::nullopt;
-}
-
-std::optional<SaveStatus> JpegStripEncoder::encode(int threads)
-{
+    OrderedOutput output(m_stripCount, layout.height, sink);
     std::atomic<int> next{0};
     std::atomic<int> failure{0};
+    auto fail = [&](SaveStatus status) {
+        int none = 0;
+        failure.compare_exchange_strong(none, static_cast<int>(status));
+    };
     auto work = [&] {
         try {
-            std::vector<std::uint8_t *> rows;
-            rows.reserve(static_cast<std::size_t>(m_stripRows));
-            std::vector<std::uint8_t> rgbRow(static_cast<std::size_t>(m_data.layout.width) * 3u);
+            Compressor compressor;
+            if (const int code = compressor.setUp(layout, m_quality, m_restartInterval)) {
+                fail(code == JERR_OUT_OF_MEMORY ? SaveStatus::OutOfMemory : SaveStatus::GenericError);
+                return;
+            }
+            std::vector<std::uint8_t *> rows(static_cast<std::size_t>(m_stripRows));
+            std::vector<std::uint8_t> rgbRow(static_cast<std::size_t>(layout.width) * 3u);
             for (;;) {
                 const int index = next.fetch_add(1);
-                if (index >= m_stripCount || failure.load() != 0)
+                if (index >= m_stripCount || failure.load() != 0 || output.failed())
                     return;
-                if (const auto status = encodeStrip(index, rows, rgbRow)) {
-                    failure.store(static_cast<int>(*status));
+                const int top = index * m_stripRows;
+                const int bottom = std::min(layout.height, top + m_stripRows);
+                if (!m_data.waitForRows(bottom)) {
+                    fail(SaveStatus::GenericError);
                     return;
                 }
+                for (int y = top; y < bottom; ++y)
+                    rows[static_cast<std::size_t>(y - top)] = const_cast<std::uint8_t *>(m_data.scanLine(y));
+                std::unique_ptr<StripOutput> strip = output.buffer();
+                const int code = compressor.compress(rows.data(), bottom - top, *strip, layout,
+                                                     m_data.palette, rgbRow.data());
+                if (code != 0 || !strip->locateScan()) {
+                    fail(code == JERR_OUT_OF_MEMORY ? SaveStatus::OutOfMemory
+                                                    : SaveStatus::GenericError);
+                    return;
+                }
+                output.deliver(index, std::move(strip));
             }
         } catch (const std::bad_alloc &) {
-            failure.store(static_cast<int>(SaveStatus::OutOfMemory));
+            fail(SaveStatus::OutOfMemory);
         } catch (...) {
-            failure.store(static_cast<int>(SaveStatus::GenericError));
+            fail(SaveStatus::GenericError);
         }
     };
 
@@ -262,32 +369,10 @@ std::optional<SaveStatus> JpegStripEncoder::encode(int threads)
             pool.emplace_back(work);
         work();
     }
-    if (failure.load() != 0)
+    if (failure.load() != 0 && !output.failed())
         return static_cast<SaveStatus>(failure.load());
-
-    // The whole picture's height goes into the first strip's frame header (SOF: FF Cx, length,
-    // precision, height).
-    Strip &first = *m_strips.front();
-    unsigned char *height = first.output.bytes + first.frameHeader + 5;
-    height[0] = static_cast<unsigned char>((m_data.layout.height >> 8) & 0xff);
-    height[1] = static_cast<unsigned char>(m_data.layout.height & 0xff);
+    output.finish();
     return std::nullopt;
-}
-
-std::vector<iovec> JpegStripEncoder::fileBuffers() const
-{
-    std::vector<iovec> buffers;
-    buffers.reserve(m_strips.size() * 2 + 2);
-    const Strip &first = *m_strips.front();
-    buffers.push_back({first.output.bytes, first.scanStart});
-    for (std::size_t i = 0; i < m_strips.size(); ++i) {
-        const Strip &strip = *m_strips[i];
-        buffers.push_back({strip.output.bytes + strip.scanStart, strip.scanEnd - strip.scanStart});
-        if (i + 1 < m_strips.size())
-            buffers.push_back({const_cast<unsigned char *>(RestartMarkers[i % 8]), 2});
-    }
-    buffers.push_back({const_cast<unsigned char *>(EndOfImage), 2});
-    return buffers;
 }
 
 } // namespace imaging

@@ -27,10 +27,11 @@ void SaveJPG(const Picture &picture, const QString &path, std::uint8_t quality)
     try {
         AtomicFile file(path);
         JpegStripEncoder encoder(*data, quality);
-        if (const auto status = encoder.encode(encoderThreads()))
+        const auto status = encoder.encode(encoderThreads(), [&file](const iovec *buffers, int count) {
+            file.append(buffers, count);
+        });
+        if (status)
             throw saveError(*status);
-        const auto buffers = encoder.fileBuffers();
-        file.append(buffers.data(), static_cast<int>(buffers.size()));
         file.commit();
     } catch (const std::bad_alloc &) {
         throw saveError(SaveStatus::OutOfMemory);

@@ -44,6 +44,11 @@ const QList<QRgb> &Picture::palette() const
     return m_data ? m_data->palette : noPalette();
 }
 
+bool Picture::waitForPixels() const
+{
+    return m_data && m_data->waitForAll();
+}
+
 QImage Picture::toImage() const
 {
     if (!m_data || !m_data->waitForAll())

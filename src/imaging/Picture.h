@@ -26,6 +26,10 @@ public:
     int bitsPerPixel() const;           // 8 (palette), 16 or 32
     const QList<QRgb> &palette() const; // 256 entries for palette screens, otherwise empty
 
+    // Blocks until every pixel has arrived from the screen (a capture hands its Picture out while
+    // the transfer is still running). False for an empty picture or a failed transfer.
+    bool waitForPixels() const;
+
     // A converted copy for tests and drawing; a null QImage for an empty picture (or one whose
     // transfer from the screen failed). Waits for a capture still in progress.
     QImage toImage() const;

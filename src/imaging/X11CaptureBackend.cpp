@@ -46,23 +46,93 @@ QList<QRgb> readPalette(const X11Connection &connection)
     return palette;
 }
 
+int bandRows(std::size_t bandBytes, std::size_t stride, int height)
+{
+    const auto rows = static_cast<int>(std::min<std::size_t>(bandBytes / stride, 32767));
+    if (rows >= 16)
+        return rows / 16 * 16; // whole JPEG MCU rows
+    return std::clamp(rows, 1, height);
+}
+
+Picture capturePrimaryScreen(const std::shared_ptr<X11Connection> &connection,
+                             std::size_t bandBytes)
+{
+    if (!connection->supportedFormat())
+        return {};
+    xcb_connection_t *c = connection->get();
+
+    // The root's current size (the connection's setup data goes stale when the screen is
+    // resized); its reply arrives together with the monitors'.
+    const auto geometryCookie = xcb_get_geometry(c, connection->root());
+    const std::vector<Monitor> monitors = queryMonitors(*connection);
+    XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, geometryCookie, nullptr));
+    if (!geometry)
+        return {};
+    const ScreenRect screen = primaryScreenRect(geometry->width, geometry->height, monitors);
+
+    QList<QRgb> palette;
+    if (connection->isPalette()) {
+        palette = readPalette(*connection);
+        if (palette.isEmpty())
+            return {};
+    }
+
+    const auto pad = static_cast<std::size_t>(connection->scanlinePad());
+    const std::size_t stride =
+        (static_cast<std::size_t>(screen.width) * static_cast<std::size_t>(connection->bitsPerPixel())
+         + pad - 1)
+        / pad * pad / 8;
+    auto pixels = X11Pixels::request(connection, {screen.x, screen.y, screen.width, screen.height},
+                                     std::move(palette), connection->shmUsable(),
+                                     bandRows(bandBytes, std::max<std::size_t>(stride, 1),
+                                              screen.height));
+    if (!pixels)
+        return {};
+    return Picture(std::move(pixels));
+}
+
 } // namespace
 
-X11CaptureBackend::X11CaptureBackend(std::shared_ptr<X11Connection> connection,
-                                     QByteArray displayName, std::size_t bandBytes)
-    : m_connection(std::move(connection)), m_displayName(std::move(displayName)),
-      m_bandBytes(std::max<std::size_t>(bandBytes, 1))
+X11CaptureBackend::X11CaptureBackend(std::shared_ptr<X11Connection> connection, Options options)
+    : m_connection(std::move(connection)), m_options(std::move(options))
 {
+    m_options.bandBytes = std::max<std::size_t>(m_options.bandBytes, 1);
+    if (m_options.prepareSegment && m_connection && m_connection->shmUsable()) {
+        // One capture whose pages are read once and then released: its segment goes to the
+        // connection's pool with both sides' pages in place.
+        m_preparation = std::jthread([connection = m_connection, bandBytes = m_options.bandBytes] {
+            const Picture picture = capturePrimaryScreen(connection, bandBytes);
+            if (!picture.waitForPixels())
+                return;
+            const auto &data = *picture.data();
+            const std::size_t rowBytes =
+                static_cast<std::size_t>(data.layout.width) * static_cast<std::size_t>(data.layout.bitsPerPixel / 8);
+            unsigned sum = 0;
+            for (int y = 0; y < data.layout.height; ++y) {
+                const auto *row = static_cast<const volatile std::uint8_t *>(data.scanLine(y));
+                for (std::size_t x = 0; x < rowBytes; x += 4096)
+                    sum += row[x];
+                sum += row[rowBytes - 1];
+            }
+            static_cast<void>(sum);
+        });
+    }
 }
 
 X11CaptureBackend::~X11CaptureBackend() = default;
+
+void X11CaptureBackend::waitUntilPrepared()
+{
+    if (m_preparation.joinable())
+        m_preparation.join();
+}
 
 bool X11CaptureBackend::ensureConnection()
 {
     if (m_connection && !m_connection->hasError())
         return true;
-    m_connection = X11Connection::open(m_displayName.isEmpty() ? nullptr
-                                                               : m_displayName.constData());
+    m_connection = X11Connection::open(
+        m_options.displayName.isEmpty() ? nullptr : m_options.displayName.constData());
     return m_connection != nullptr;
 }
 
@@ -71,46 +141,11 @@ bool X11CaptureBackend::usesShm() const
     return m_connection && m_connection->shmUsable();
 }
 
-int X11CaptureBackend::bandRows(std::size_t stride, int height) const
-{
-    const auto rows = static_cast<int>(std::min<std::size_t>(m_bandBytes / stride, 32767));
-    if (rows >= 16)
-        return rows / 16 * 16; // whole JPEG MCU rows
-    return std::clamp(rows, 1, height);
-}
-
 Picture X11CaptureBackend::captureScreen()
 {
-    if (!ensureConnection() || !m_connection->supportedFormat())
+    if (!ensureConnection())
         return {};
-    xcb_connection_t *c = m_connection->get();
-
-    // The root's current size (the connection's setup data goes stale when the screen is
-    // resized); its reply arrives together with the monitors'.
-    const auto geometryCookie = xcb_get_geometry(c, m_connection->root());
-    const std::vector<Monitor> monitors = queryMonitors(*m_connection);
-    XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, geometryCookie, nullptr));
-    if (!geometry)
-        return {};
-    const ScreenRect screen = primaryScreenRect(geometry->width, geometry->height, monitors);
-
-    QList<QRgb> palette;
-    if (m_connection->isPalette()) {
-        palette = readPalette(*m_connection);
-        if (palette.isEmpty())
-            return {};
-    }
-
-    const std::size_t stride =
-        (static_cast<std::size_t>(screen.width) * m_connection->bitsPerPixel()
-         + m_connection->scanlinePad() - 1)
-        / m_connection->scanlinePad() * m_connection->scanlinePad() / 8;
-    auto pixels = X11Pixels::request(m_connection, {screen.x, screen.y, screen.width, screen.height},
-                                     std::move(palette), m_connection->shmUsable(),
-                                     bandRows(std::max<std::size_t>(stride, 1), screen.height));
-    if (!pixels)
-        return {};
-    return Picture(std::move(pixels));
+    return capturePrimaryScreen(m_connection, m_options.bandBytes);
 }
 
 void X11CaptureBackend::sync()

@@ -30,6 +30,7 @@ std::shared_ptr<X11Connection> X11Connection::open(const char *displayName)
 
 X11Connection::~X11Connection()
 {
+    m_pool.clear(); // its segment detaches through the connection
     xcb_disconnect(m_connection);
 }
 

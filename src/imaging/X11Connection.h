@@ -5,6 +5,8 @@
 // transfer is finished and its shared memory released). Not copyable; disconnects on
 // destruction.
 
+#include "ShmSegmentPool.h"
+
 #include <cstdint>
 #include <memory>
 
@@ -46,6 +48,9 @@ public:
     bool hasRandr() const { return m_randrMinor >= 0; }
     int randrMinorVersion() const { return m_randrMinor; }
 
+    // Released shared-memory segments kept for the next capture on this connection.
+    ShmSegmentPool &segmentPool() const { return m_pool; }
+
     // Waits until the server has processed every request sent on this connection so far.
     void roundTrip() const;
 
@@ -69,6 +74,7 @@ private:
     std::uint32_t m_blueMask = 0;
     bool m_shm = false;
     int m_randrMinor = -1;
+    mutable ShmSegmentPool m_pool;
 };
 
 } // namespace imaging

@@ -38,7 +38,9 @@ std::shared_ptr<const X11Pixels> X11Pixels::request(std::shared_ptr<X11Connectio
     pixels->m_connection = connection;
     xcb_connection_t *c = connection->get();
     if (useShm) {
-        pixels->m_segment = ShmSegment::create(c, layout.byteCount(), false);
+        pixels->m_segment = connection->segmentPool().take(layout.byteCount());
+        if (!pixels->m_segment)
+            pixels->m_segment = ShmSegment::create(c, layout.byteCount(), false);
         if (!pixels->m_segment)
             return nullptr;
     }
@@ -74,6 +76,10 @@ X11Pixels::~X11Pixels()
         if (!band.done)
             xcb_discard_reply(m_connection->get(), band.sequence);
     }
+    // Requests still pending on the connection come before any later request that reuses the
+    // segment, so it can go back to the pool at once.
+    if (m_segment && !m_failed && !m_connection->hasError())
+        m_connection->segmentPool().giveBack(std::move(m_segment));
 }
 
 bool X11Pixels::completeBand(Band &band) const

@@ -1,0 +1,229 @@
+// The imaging benchmark: on the 4K screen that run-bench provides, with busy photo-like content,
+// compares the capture and the writers with what a plain Qt program would do, as medians over
+// several repetitions. Run with --memory it instead measures, in a fresh process, the peak
+// memory of one capture+JPEG above the idle process.
+#include "PhotoContent.h"
+
+#include <BmpWriter.h>
+#include <CaptureBackendLoader.h>
+#include <JpegWriter.h>
+#include <X11CaptureBackend.h>
+#include <X11Connection.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImageWriter>
+#include <QPixmap>
+#include <QProcess>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// One measured operation: run(i) is timed, tidy(i) runs untimed after it.
+struct Measurement
+{
+    std::function<void(int)> run;
+    std::function<void(int)> tidy;
+    std::vector<double> times;
+};
+
+// Runs every measurement once per round, interleaved, so that a change in the machine's load
+// affects all of them alike; the first round is a warm-up. Returns nothing; see median().
+void runRounds(int repetitions, std::vector<Measurement *> measurements)
+{
+    for (int round = -1; round < repetitions; ++round) {
+        for (Measurement *m : measurements) {
+            const auto start = std::chrono::steady_clock::now();
+            m->run(round);
+            const std::chrono::duration<double, std::milli> elapsed =
+                std::chrono::steady_clock::now() - start;
+            if (round >= 0)
+                m->times.push_back(elapsed.count());
+            if (m->tidy)
+                m->tidy(round);
+        }
+    }
+}
+
+double median(std::vector<double> times)
+{
+    std::sort(times.begin(), times.end());
+    return times.empty() ? 0 : times[times.size() / 2];
+}
+
+long statusKb(const char *field)
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// Peak resident memory of one capture+JPEG above the idle process, in a fresh process. With
+// prepared, the backend first prepares its segment (as the program's does) and idle includes it.
+int memoryRun(bool prepared)
+{
+    QTemporaryDir dir;
+    imaging::X11CaptureBackend::Options options;
+    options.prepareSegment = prepared;
+    imaging::X11CaptureBackend backend(imaging::X11Connection::open(), options);
+    backend.waitUntilPrepared();
+    if (!dir.isValid())
+        return 1;
+    const long idle = statusKb("VmRSS");
+    QFile clear("/proc/self/clear_refs"); // "5" resets the peak to the current size
+    if (!clear.open(QIODevice::WriteOnly) || clear.write("5") != 1)
+        return 1;
+    clear.close();
+    {
+        const imaging::Picture picture = backend.captureScreen();
+        imaging::SaveJPG(picture, dir.filePath("memory.jpg"), 85);
+    }
+    const long peak = statusKb("VmHWM");
+    std::printf("%ld %ld\n", idle, peak);
+    return 0;
+}
+
+// {idle kB, peak kB} of memoryRun() in a child process.
+QList<long> measureMemory(bool prepared)
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(),
+                {prepared ? "--memory-prepared" : "--memory"});
+    child.waitForFinished(60000);
+    QList<long> kb;
+    for (const QByteArray &field : child.readAllStandardOutput().trimmed().split(' '))
+        kb.append(field.toLong());
+    return kb.size() == 2 ? kb : QList<long>{0, 0};
+}
+
+double syncMs(const QString &path)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    ::fdatasync(fd);
+    ::close(fd);
+    const std::chrono::duration<double, std::milli> elapsed =
+        std::chrono::steady_clock::now() - start;
+    return elapsed.count();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc > 1 && QByteArray(argv[1]) == "--memory")
+        return memoryRun(false);
+    if (argc > 1 && QByteArray(argv[1]) == "--memory-prepared")
+        return memoryRun(true);
+
+    QGuiApplication application(argc, argv);
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const QSize size = screen->size() * screen->devicePixelRatio();
+    if (!bench::putOnRootWindow(bench::photoContent(size.width(), size.height()))) {
+        std::fprintf(stderr, "bench_imaging: cannot draw on the screen\n");
+        return 1;
+    }
+    auto backend = imaging::loadCaptureBackend();
+    QTemporaryDir dir;
+    if (!backend || !dir.isValid()) {
+        std::fprintf(stderr, "bench_imaging: no capture backend or no temporary folder\n");
+        return 1;
+    }
+    const int repetitions = qEnvironmentVariableIntValue("VO_BENCH_REPETITIONS") > 0
+                                ? qEnvironmentVariableIntValue("VO_BENCH_REPETITIONS")
+                                : 9;
+    // Every run writes a new file, as the program's naming modes mostly do; the file is removed
+    // untimed afterwards.
+    const auto name = [&dir](const char *what, int i, const char *suffix) {
+        return dir.filePath(QString("%1-%2.%3").arg(what).arg(i + 1).arg(suffix));
+    };
+    const auto remove = [](const QString &path) { QFile::remove(path); };
+    // Keeps the last file of each kind, for the sizes.
+    const auto tidy = [&](const QString &path, QString &keep) {
+        if (!keep.isEmpty())
+            remove(keep);
+        keep = path;
+    };
+
+    imaging::Picture complete = backend->captureScreen();
+    complete.waitForPixels();
+    const int bitsPerPixel = complete.bitsPerPixel();
+    QString encoded, jpeg, bmp, qtJpegFile, qtBmpFile;
+    Measurement capture{[&](int) { backend->captureScreen().waitForPixels(); }, {}, {}};
+    Measurement encode{[&](int i) { imaging::SaveJPG(complete, name("encode", i, "jpg"), 85); },
+                       [&](int i) { tidy(name("encode", i, "jpg"), encoded); },
+                       {}};
+    Measurement captureJpeg{
+        [&](int i) { imaging::SaveJPG(backend->captureScreen(), name("ours", i, "jpg"), 85); },
+        [&](int i) { tidy(name("ours", i, "jpg"), jpeg); },
+        {}};
+    Measurement captureBmp{
+        [&](int i) { imaging::SaveBMP(backend->captureScreen(), name("ours", i, "bmp")); },
+        [&](int i) { tidy(name("ours", i, "bmp"), bmp); },
+        {}};
+    Measurement qtJpeg{[&](int i) {
+                           const QPixmap grab = screen->grabWindow(0);
+                           QImageWriter writer(name("qt", i, "jpg"), "jpeg");
+                           writer.setQuality(85);
+                           writer.write(grab.toImage());
+                       },
+                       [&](int i) { tidy(name("qt", i, "jpg"), qtJpegFile); },
+                       {}};
+    Measurement qtBmp{
+        [&](int i) { screen->grabWindow(0).toImage().save(name("qt", i, "bmp"), "BMP"); },
+        [&](int i) { tidy(name("qt", i, "bmp"), qtBmpFile); },
+        {}};
+    // The complete picture holds a second segment only while "encode alone" needs it.
+    runRounds(repetitions, {&capture, &encode, &captureJpeg, &captureBmp, &qtJpeg, &qtBmp});
+    complete = {};
+
+    // What flushing each file to the disk before the rename would add.
+    imaging::SaveJPG(backend->captureScreen(), name("sync", 0, "jpg"), 85);
+    imaging::SaveBMP(backend->captureScreen(), name("sync", 0, "bmp"));
+    const double syncJpeg = syncMs(name("sync", 0, "jpg"));
+    const double syncBmp = syncMs(name("sync", 0, "bmp"));
+
+    const QList<long> cold = measureMemory(false);
+    const QList<long> prepared = measureMemory(true);
+    const double frameMb = double(size.width()) * size.height() * 4 / 1e6;
+    const auto aboveIdleMb = [](const QList<long> &kb) { return double(kb[1] - kb[0]) * 1024 / 1e6; };
+
+    auto mb = [](const QString &path) { return double(QFileInfo(path).size()) / 1e6; };
+    std::printf("imaging bench: %dx%d, %d bits per pixel, median of %d runs\n", size.width(),
+                size.height(), bitsPerPixel, repetitions);
+    std::printf("  capture alone                    %8.1f ms\n", median(capture.times));
+    std::printf("  JPEG q85 encode+write alone      %8.1f ms  (%.2f MB)\n", median(encode.times), mb(encoded));
+    std::printf("  capture+JPEG q85                 %8.1f ms\n", median(captureJpeg.times));
+    std::printf("  capture+BMP                      %8.1f ms  (%.2f MB)\n", median(captureBmp.times), mb(bmp));
+    std::printf("  Qt grabWindow+QImageWriter JPEG  %8.1f ms  (%.2f MB)\n", median(qtJpeg.times), mb(qtJpegFile));
+    std::printf("  Qt grabWindow+QImage::save BMP   %8.1f ms  (%.2f MB)\n", median(qtBmp.times), mb(qtBmpFile));
+    std::printf("  fdatasync before rename would add: JPEG %.1f ms, BMP %.1f ms\n", syncJpeg,
+                syncBmp);
+    std::printf("  peak memory of one capture+JPEG above idle, framebuffer %.1f MB:\n", frameMb);
+    std::printf("    cold process          %6.1f MB (%.2f x framebuffer)\n", aboveIdleMb(cold),
+                aboveIdleMb(cold) / frameMb);
+    std::printf("    with prepared segment %6.1f MB (%.2f x); idle holds %.1f MB more than cold\n",
+                aboveIdleMb(prepared), aboveIdleMb(prepared) / frameMb,
+                double(prepared[0] - cold[0]) * 1024 / 1e6);
+    std::printf("speedup jpeg=%.2f bmp=%.2f overlap=%.2f\n",
+                median(qtJpeg.times) / median(captureJpeg.times),
+                median(qtBmp.times) / median(captureBmp.times),
+                median(captureJpeg.times)
+                    / std::max(median(capture.times), median(encode.times)));
+    return 0;
+}
