@@ -9,6 +9,7 @@
 
 #include <QCursor>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 class QFrame;
@@ -59,6 +60,11 @@ public:
     int mousePointer() const;
     void setMousePointer(int value);
     void setCustomPointer(const QCursor &cursor);
+
+    // Called after each settings write of the handlers, with its key and value, in the order
+    // of the writes. For tests and diagnostics; none by default.
+    using SettingObserver = std::function<void(const QString &key, const QString &value)>;
+    void setSettingObserver(SettingObserver observer);
 
 private:
     struct Controls;

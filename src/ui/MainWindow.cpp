@@ -1,0 +1,380 @@
+#include "MainWindow.h"
+
+#include "OptionButton.h"
+#include "OptionText.h"
+#include "SettingsStore.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSlider>
+
+#include <limits>
+#include <optional>
+
+namespace ui {
+
+namespace {
+
+// Design positions are in twips; 15 twips make one pixel.
+constexpr int px(int twips)
+{
+    return (twips + 7) / 15;
+}
+
+QRect twipRect(int left, int top, int width, int height)
+{
+    return {px(left), px(top), px(width), px(height)};
+}
+
+QFont arialBold(qreal points)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    font.setBold(true);
+    return font;
+}
+
+} // namespace
+
+// Watches the window and its controls for the events that have handlers: mouse moves over the
+// background, the frames and the push buttons, Text1 getting the focus, the window closing and
+// its first showing.
+class MainWindowEvents : public QObject
+{
+public:
+    explicit MainWindowEvents(MainWindow &window) : QObject(&window), m_window(window) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    MainWindow &m_window;
+    bool m_placed = false;
+};
+
+struct MainWindow::Controls
+{
+    explicit Controls(app::SettingsStore &store) : settings(store) {}
+
+    app::SettingsStore &settings;
+    SettingObserver observer;
+
+    QPushButton *pushButton1 = nullptr;
+    QPushButton *pushButton2 = nullptr;
+    QGroupBox *frame1 = nullptr;
+    QGroupBox *frame2 = nullptr;
+    QGroupBox *frame3 = nullptr;
+    QLineEdit *text1 = nullptr;
+    QLineEdit *text2 = nullptr;
+    OptionButton *option1 = nullptr;
+    OptionButton *option2 = nullptr;
+    OptionButton *option3 = nullptr;
+    OptionButton *option4 = nullptr;
+    OptionButton *option5 = nullptr;
+    QLabel *label1 = nullptr;
+    QSlider *slider1 = nullptr;
+    PictureBox *picSS = nullptr;
+    PictureBox *creator = nullptr;
+
+    int mousePointer = PointerDefault;
+    std::optional<QCursor> customPointer;
+    // The controls' own pointers (the text boxes' I-beam), shown again with pointer value 0.
+    QHash<QWidget *, QCursor> ownCursors;
+
+    void write(const QString &key, const QString &value)
+    {
+        settings.SaveSetting(key, value);
+        if (observer)
+            observer(key, value);
+    }
+};
+
+MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                          | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                          | Qt::WindowCloseButtonHint),
+      m_controls(std::make_unique<Controls>(settings))
+{
+    Controls &c = *m_controls;
+
+    setObjectName(QStringLiteral("Form1"));
+    setFixedSize(px(8040), px(4215));
+    setFont(arialBold(9));
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    white.setColor(QPalette::Button, Qt::white);
+    setPalette(white);
+    setAutoFillBackground(true);
+    setMouseTracking(true);
+
+    const auto frame = [this](const char *name, const QString &caption, QRect geometry) {
+        auto *box = new QGroupBox(caption, this);
+        box->setObjectName(QLatin1String(name));
+        box->setGeometry(geometry);
+        box->setMouseTracking(true);
+        return box;
+    };
+    const auto pushButton = [](const char *name, const QString &caption, QWidget *container,
+                               QRect geometry) {
+        auto *button = new QPushButton(caption, container);
+        button->setObjectName(QLatin1String(name));
+        button->setGeometry(geometry);
+        button->setFont(arialBold(11.25));
+        button->setMouseTracking(true);
+        return button;
+    };
+    const auto option = [](const char *name, const QString &caption, QWidget *container,
+                           QRect geometry) {
+        auto *button = new OptionButton(caption, container);
+        button->setObjectName(QLatin1String(name));
+        button->setGeometry(geometry);
+        return button;
+    };
+    const auto textBox = [](const char *name, QWidget *container, QRect geometry) {
+        auto *box = new QLineEdit(QLatin1String(name), container);
+        box->setObjectName(QLatin1String(name));
+        box->setGeometry(geometry);
+        box->setMaxLength(std::numeric_limits<int>::max());
+        return box;
+    };
+
+    c.pushButton1 = pushButton("PushButton1", QStringLiteral("Capture Now"), this,
+                               twipRect(120, 120, 7800, 405));
+
+    c.frame1 = frame("Frame1", QStringLiteral("Save Results To This Folder"),
+                     twipRect(120, 570, 7800, 825));
+    c.text1 = textBox("Text1", c.frame1, twipRect(240, 300, 6615, 345));
+    c.pushButton2 = pushButton("PushButton2", QStringLiteral("..."), c.frame1,
+                               twipRect(6960, 300, 615, 345));
+
+    c.frame3 = frame("Frame3", QStringLiteral("Format"), twipRect(120, 1440, 7800, 1260));
+    c.option4 = option("Option4", QStringLiteral("JPG"), c.frame3, twipRect(240, 300, 700, 255));
+    c.option5 = option("Option5", QStringLiteral("BMP"), c.frame3, twipRect(240, 650, 735, 255));
+    c.label1 = new QLabel(QStringLiteral(" JPG Quality:"), c.frame3);
+    c.label1->setObjectName(QStringLiteral("Label1"));
+    c.label1->setGeometry(twipRect(1200, 300, 1215, 255));
+    c.slider1 = new QSlider(Qt::Horizontal, c.frame3);
+    c.slider1->setObjectName(QStringLiteral("Slider1"));
+    c.slider1->setGeometry(twipRect(1200, 540, 6360, 555));
+    c.slider1->setRange(0, 100);
+    c.slider1->setValue(85);
+    c.slider1->setSingleStep(1);
+    c.slider1->setPageStep(5);
+    c.slider1->setTickPosition(QSlider::TicksBelow);
+    c.slider1->setTickInterval(10);
+
+    c.frame2 = frame("Frame2", QStringLiteral("Filename"), twipRect(120, 2715, 7800, 1400));
+    c.option1 = option("Option1", QStringLiteral("Use current time and date as filename"),
+                       c.frame2, twipRect(240, 300, 3705, 255));
+    c.option2 = option("Option2",
+                       QStringLiteral("These characters") + QString(50, QLatin1Char(' '))
+                           + QStringLiteral("followed by a counting number"),
+                       c.frame2, twipRect(240, 645, 7455, 255));
+    // Text2 lies in front of the blanks of Option2's caption: the line reads as one sentence.
+    c.text2 = textBox("Text2", c.frame2, twipRect(2160, 600, 1935, 345));
+    c.text2->raise();
+    c.option3 = option("Option3", QStringLiteral("Specify filename"), c.frame2,
+                       twipRect(240, 1000, 2175, 255));
+
+    // The picture holders lie below the client area: never seen.
+    c.picSS = new PictureBox(this);
+    c.picSS->setObjectName(QStringLiteral("picSS"));
+    c.picSS->setGeometry(twipRect(120, 4560, 495, 495));
+    QPalette grey = c.picSS->palette();
+    grey.setColor(QPalette::Window, QColor(128, 128, 128));
+    c.picSS->setPalette(grey);
+    c.picSS->setAutoFillBackground(true);
+    c.creator = new PictureBox(this);
+    c.creator->setObjectName(QStringLiteral("Creator"));
+    c.creator->setGeometry(twipRect(720, 4560, 735, 585));
+    QPalette system = QApplication::palette();
+    QPalette creatorColours = c.creator->palette();
+    creatorColours.setColor(QPalette::Window, system.color(QPalette::Base));
+    creatorColours.setColor(QPalette::WindowText, system.color(QPalette::Text));
+    c.creator->setPalette(creatorColours);
+    c.creator->setAutoFillBackground(true);
+
+    c.option4->setChecked(true);
+    c.option1->setChecked(true);
+
+    // Tab order by tab index; frames, the label and the picture boxes take no focus.
+    const QList<QWidget *> tabOrder = {c.text1,   c.pushButton2, c.option4, c.option5,
+                                       c.option1, c.option2,     c.option3, c.pushButton1,
+                                       c.text2,   c.slider1};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    c.text1->setFocus(Qt::OtherFocusReason);
+
+    // Mouse moves over a control without a handler of its own must not reach the frame below.
+    for (QWidget *control : {static_cast<QWidget *>(c.text1), static_cast<QWidget *>(c.text2),
+                             static_cast<QWidget *>(c.option1), static_cast<QWidget *>(c.option2),
+                             static_cast<QWidget *>(c.option3), static_cast<QWidget *>(c.option4),
+                             static_cast<QWidget *>(c.option5), static_cast<QWidget *>(c.label1),
+                             static_cast<QWidget *>(c.slider1)})
+        control->setAttribute(Qt::WA_NoMousePropagation);
+
+    for (QWidget *widget : findChildren<QWidget *>())
+        if (widget->testAttribute(Qt::WA_SetCursor))
+            c.ownCursors.insert(widget, widget->cursor());
+
+    // The handlers. Option buttons run theirs when switched on, by the user or the program;
+    // switching a button off runs none.
+    const auto naming = [this](OptionButton *chosen) {
+        Controls &k = *m_controls;
+        for (OptionButton *other : {k.option1, k.option2, k.option3})
+            if (other != chosen)
+                other->setChecked(false);
+        k.write(QStringLiteral("Option1"), app::OptionText(k.option1->isChecked()));
+        k.write(QStringLiteral("Option2"), app::OptionText(k.option2->isChecked()));
+        k.write(QStringLiteral("Option3"), app::OptionText(k.option3->isChecked()));
+    };
+    const auto format = [this](OptionButton *chosen) {
+        Controls &k = *m_controls;
+        for (OptionButton *other : {k.option4, k.option5})
+            if (other != chosen)
+                other->setChecked(false);
+        k.write(QStringLiteral("Option4"), app::OptionText(k.option4->isChecked()));
+        k.write(QStringLiteral("Option5"), app::OptionText(k.option5->isChecked()));
+    };
+    for (OptionButton *button : {c.option1, c.option2, c.option3})
+        connect(button, &QAbstractButton::toggled, this, [naming, button](bool on) {
+            if (on)
+                naming(button);
+        });
+    for (OptionButton *button : {c.option4, c.option5})
+        connect(button, &QAbstractButton::toggled, this, [format, button](bool on) {
+            if (on)
+                format(button);
+        });
+    connect(c.text1, &QLineEdit::textChanged, this,
+            [this](const QString &text) { m_controls->write(QStringLiteral("Text1"), text); });
+    connect(c.text2, &QLineEdit::textChanged, this,
+            [this](const QString &text) { m_controls->write(QStringLiteral("Text2"), text); });
+
+    auto *events = new MainWindowEvents(*this);
+    for (QObject *watched : {static_cast<QObject *>(this), static_cast<QObject *>(c.frame1),
+                             static_cast<QObject *>(c.frame2), static_cast<QObject *>(c.frame3),
+                             static_cast<QObject *>(c.pushButton1),
+                             static_cast<QObject *>(c.pushButton2), static_cast<QObject *>(c.text1)})
+        watched->installEventFilter(events);
+}
+
+MainWindow::~MainWindow() = default;
+
+bool MainWindowEvents::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::MouseMove: {
+        const bool overButton = watched == m_window.PushButton1() || watched == m_window.PushButton2();
+        const bool overBackground = watched == &m_window || watched == m_window.Frame1()
+            || watched == m_window.Frame2() || watched == m_window.Frame3();
+        if (!overButton && !overBackground)
+            break;
+        // Pointer feedback: the hourglass belongs to a running capture and stays.
+        if (m_window.mousePointer() != MainWindow::PointerHourglass)
+            m_window.setMousePointer(overButton ? MainWindow::PointerCustom
+                                                : MainWindow::PointerDefault);
+        // A push button passes moves without a pressed mouse button on to its frame, whose
+        // handler would take the custom pointer away again.
+        const auto *move = static_cast<QMouseEvent *>(event);
+        if (overButton && move->buttons() == Qt::NoButton)
+            return true;
+        break;
+    }
+    case QEvent::FocusIn:
+        if (watched == m_window.Text1())
+            m_window.Text1()->selectAll(); // Text1_GotFocus
+        break;
+    case QEvent::Close:
+        if (watched == &m_window) {
+            // Form_Unload: every choice is already stored; the program ends here.
+            QCoreApplication::quit();
+        }
+        break;
+    case QEvent::Show:
+        if (watched == &m_window && !m_placed) {
+            m_placed = true;
+            if (const QScreen *screen = m_window.screen()) {
+                QRect area = m_window.frameGeometry();
+                area.moveCenter(screen->availableGeometry().center());
+                m_window.move(area.topLeft());
+            }
+        }
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+QPushButton *MainWindow::PushButton1() const { return m_controls->pushButton1; }
+QPushButton *MainWindow::PushButton2() const { return m_controls->pushButton2; }
+QGroupBox *MainWindow::Frame1() const { return m_controls->frame1; }
+QGroupBox *MainWindow::Frame2() const { return m_controls->frame2; }
+QGroupBox *MainWindow::Frame3() const { return m_controls->frame3; }
+QLineEdit *MainWindow::Text1() const { return m_controls->text1; }
+QLineEdit *MainWindow::Text2() const { return m_controls->text2; }
+QRadioButton *MainWindow::Option1() const { return m_controls->option1; }
+QRadioButton *MainWindow::Option2() const { return m_controls->option2; }
+QRadioButton *MainWindow::Option3() const { return m_controls->option3; }
+QRadioButton *MainWindow::Option4() const { return m_controls->option4; }
+QRadioButton *MainWindow::Option5() const { return m_controls->option5; }
+QLabel *MainWindow::Label1() const { return m_controls->label1; }
+QSlider *MainWindow::Slider1() const { return m_controls->slider1; }
+PictureBox *MainWindow::picSS() const { return m_controls->picSS; }
+PictureBox *MainWindow::Creator() const { return m_controls->creator; }
+
+int MainWindow::mousePointer() const
+{
+    return m_controls->mousePointer;
+}
+
+void MainWindow::setMousePointer(int value)
+{
+    Controls &c = *m_controls;
+    c.mousePointer = value;
+    std::optional<QCursor> shown;
+    if (value == PointerHourglass)
+        shown = QCursor(Qt::WaitCursor);
+    else if (value == PointerCustom)
+        shown = c.customPointer.value_or(QCursor(Qt::PointingHandCursor));
+
+    QList<QWidget *> widgets = findChildren<QWidget *>();
+    widgets.prepend(this);
+    for (QWidget *widget : widgets) {
+        if (widget->window() != this)
+            continue; // dialogs owned by the window keep their own pointers
+        if (shown)
+            widget->setCursor(*shown);
+        else if (const auto own = c.ownCursors.constFind(widget); own != c.ownCursors.cend())
+            widget->setCursor(*own);
+        else
+            widget->unsetCursor();
+    }
+}
+
+void MainWindow::setCustomPointer(const QCursor &cursor)
+{
+    m_controls->customPointer = cursor;
+    if (m_controls->mousePointer == PointerCustom)
+        setMousePointer(PointerCustom);
+}
+
+void MainWindow::setSettingObserver(SettingObserver observer)
+{
+    m_controls->observer = std::move(observer);
+}
+
+} // namespace ui

@@ -1,0 +1,164 @@
+#include "X11ScreenSettler.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QWidget>
+
+#include <xcb/damage.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+
+namespace ui {
+
+namespace {
+
+template<typename Reply>
+using ReplyPtr = std::unique_ptr<Reply, decltype(&std::free)>;
+
+template<typename Reply>
+ReplyPtr<Reply> own(Reply *reply)
+{
+    return ReplyPtr<Reply>(reply, &std::free);
+}
+
+} // namespace
+
+struct X11ScreenSettler::Connection
+{
+    xcb_connection_t *xcb = nullptr;
+    xcb_window_t root = 0;
+    QRect screen;
+    xcb_damage_damage_t damage = 0;
+    quint8 damageEvent = 0;
+
+    ~Connection()
+    {
+        if (xcb) {
+            if (damage)
+                xcb_damage_destroy(xcb, damage);
+            xcb_disconnect(xcb);
+        }
+    }
+
+    bool broken() const { return xcb_connection_has_error(xcb) != 0; }
+
+    // A round trip: every event the server produced before it is in our queue afterwards.
+    void roundTrip() const { std::free(xcb_get_input_focus_reply(xcb, xcb_get_input_focus(xcb), nullptr)); }
+};
+
+std::unique_ptr<X11ScreenSettler> X11ScreenSettler::create()
+{
+    auto connection = std::make_unique<Connection>();
+    int screenNumber = 0;
+    connection->xcb = xcb_connect(nullptr, &screenNumber);
+    if (connection->broken())
+        return nullptr;
+    xcb_connection_t *xcb = connection->xcb;
+
+    const xcb_query_extension_reply_t *extension = xcb_get_extension_data(xcb, &xcb_damage_id);
+    if (!extension || !extension->present)
+        return nullptr;
+    auto version = own(xcb_damage_query_version_reply(
+        xcb, xcb_damage_query_version(xcb, XCB_DAMAGE_MAJOR_VERSION, XCB_DAMAGE_MINOR_VERSION),
+        nullptr));
+    if (!version)
+        return nullptr;
+    connection->damageEvent = static_cast<quint8>(extension->first_event + XCB_DAMAGE_NOTIFY);
+
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(xcb));
+    for (int i = 0; i < screenNumber && screens.rem; ++i)
+        xcb_screen_next(&screens);
+    if (!screens.rem)
+        return nullptr;
+    connection->root = screens.data->root;
+    connection->screen = QRect(0, 0, screens.data->width_in_pixels, screens.data->height_in_pixels);
+
+    connection->damage = xcb_generate_id(xcb);
+    xcb_damage_create(xcb, connection->damage, connection->root,
+                      XCB_DAMAGE_REPORT_LEVEL_RAW_RECTANGLES);
+    connection->roundTrip();
+    if (connection->broken())
+        return nullptr;
+    return std::unique_ptr<X11ScreenSettler>(new X11ScreenSettler(std::move(connection)));
+}
+
+X11ScreenSettler::X11ScreenSettler(std::unique_ptr<Connection> connection)
+    : m_connection(std::move(connection))
+{
+}
+
+X11ScreenSettler::~X11ScreenSettler() = default;
+
+void X11ScreenSettler::prepare(const QWidget &window)
+{
+    Connection &c = *m_connection;
+    m_pending = QRegion();
+    if (c.broken() || !window.isVisible())
+        return;
+
+    // The window manager's frame, when there is one, is the ancestor just below the root.
+    auto top = static_cast<xcb_window_t>(window.winId());
+    auto attributes = own(xcb_get_window_attributes_reply(c.xcb, xcb_get_window_attributes(c.xcb, top), nullptr));
+    if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+        return;
+    for (;;) {
+        auto tree = own(xcb_query_tree_reply(c.xcb, xcb_query_tree(c.xcb, top), nullptr));
+        if (!tree)
+            return;
+        if (tree->parent == c.root || tree->parent == XCB_NONE)
+            break;
+        top = tree->parent;
+    }
+    auto geometry = own(xcb_get_geometry_reply(c.xcb, xcb_get_geometry(c.xcb, top), nullptr));
+    if (!geometry)
+        return;
+    const int border = geometry->border_width;
+    const QRect covered(geometry->x, geometry->y, geometry->width + 2 * border,
+                        geometry->height + 2 * border);
+
+    // Reports of paintings made before the window goes do not count.
+    c.roundTrip();
+    takeEvents();
+    m_pending = QRegion(covered & c.screen);
+}
+
+void X11ScreenSettler::waitUntilRepainted()
+{
+    Connection &c = *m_connection;
+    c.roundTrip();
+    takeEvents();
+    if (m_pending.isEmpty() || c.broken())
+        return;
+
+    QEventLoop loop;
+    QSocketNotifier readable(xcb_get_file_descriptor(c.xcb), QSocketNotifier::Read);
+    QObject::connect(&readable, &QSocketNotifier::activated, &loop, [&] {
+        takeEvents();
+        if (m_pending.isEmpty() || c.broken())
+            loop.quit();
+    });
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(limit());
+    loop.exec();
+    takeEvents();
+}
+
+void X11ScreenSettler::takeEvents()
+{
+    Connection &c = *m_connection;
+    while (xcb_generic_event_t *raw = xcb_poll_for_event(c.xcb)) {
+        auto event = own(raw);
+        if ((event->response_type & 0x7f) != c.damageEvent)
+            continue;
+        const auto *damage = reinterpret_cast<const xcb_damage_notify_event_t *>(event.get());
+        m_pending -= QRect(damage->area.x, damage->area.y, damage->area.width, damage->area.height);
+    }
+}
+
+} // namespace ui
