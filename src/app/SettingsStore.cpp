@@ -10,6 +10,7 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
+#include <algorithm>
 #include <fcntl.h>
 #include <optional>
 #include <unistd.h>
@@ -59,6 +60,23 @@ std::optional<QString> textOf(const QVariant &value)
     if (!value.isValid() || !value.canConvert<QString>())
         return std::nullopt;
     return value.toString();
+}
+
+// Whether text read back from a new file holds every entry it was written from. Texts must be
+// equal; other values (read from a damaged file) need only keep their type.
+bool holdsAll(const std::optional<IniText::Entries> &readBack, const IniText::Entries &written)
+{
+    if (!readBack || readBack->size() != written.size())
+        return false;
+    for (const IniText::Entry &entry : written) {
+        const auto found = std::find_if(readBack->begin(), readBack->end(),
+                                        [&](const IniText::Entry &e) { return e.key == entry.key; });
+        if (found == readBack->end() || found->value.metaType() != entry.value.metaType())
+            return false;
+        if (entry.value.metaType().id() == QMetaType::QString && found->value != entry.value)
+            return false;
+    }
+    return true;
 }
 
 // Makes the rename that replaced the file durable. Not every file system can sync a folder;
@@ -151,6 +169,10 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
     const std::optional<QByteArray> bytes = IniText::serialize(*entries);
     if (!bytes)
         fail(QStringLiteral("no temporary file can be written"));
+    // QSettings reports success even when its file was cut short (a write error at its final
+    // flush goes unnoticed), so the new text is read back before it replaces the file.
+    if (!holdsAll(IniText::parse(*bytes), *entries))
+        fail(QStringLiteral("the new settings could not be written whole"));
 
     // QSaveFile writes a new file beside the old one, syncs it to the disk and renames it over
     // the old one: a reader, or a copy killed in the middle, sees either file whole.

@@ -1,0 +1,246 @@
+// The settings store in one process: key defaults, text conversions, write-through, damaged
+// files and failing writes.
+#include "OptionText.h"
+#include "SettingsStore.h"
+#include "core/Error.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <sys/resource.h>
+
+using app::SettingsStore;
+
+class TestSettingsStore : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+    QString m_file;
+
+    static void writeFile(const QString &path, const QByteArray &bytes)
+    {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(bytes), bytes.size());
+    }
+    static QByteArray readFile(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        qputenv("HOME", QFile::encodeName(m_home.path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path() + "/config"));
+    }
+    void init()
+    {
+        QDir(m_home.path() + "/config").removeRecursively();
+        m_file = SettingsStore::defaultFilePath();
+    }
+
+    void filePathFollowsXdgConfigHome()
+    {
+        QCOMPARE(SettingsStore::defaultFilePath(),
+                 m_home.path() + "/config/Kestrelby/Vistarel Ombrix.conf");
+        qunsetenv("XDG_CONFIG_HOME");
+        QCOMPARE(SettingsStore::defaultFilePath(),
+                 m_home.path() + "/.config/Kestrelby/Vistarel Ombrix.conf");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path() + "/config"));
+    }
+
+    void emptyStoreGivesTheDefaultsAndStaysEmpty()
+    {
+        const SettingsStore store(m_file);
+        QCOMPARE(store.GetSetting("Text2", "Screenshots"), QString("Screenshots"));
+        QCOMPARE(store.GetSetting("Text1", "/home/u/Desktop/"), QString("/home/u/Desktop/"));
+        const bool on[] = {true, false, false, true, false};
+        for (int i = 0; i < 5; ++i) {
+            const QString key = QString("Option%1").arg(i + 1);
+            QCOMPARE(app::OptionValue(store.GetSetting(key, on[i] ? 1 : 0)), on[i]);
+        }
+        QVERIFY(!QFile::exists(m_file));
+    }
+
+    void optionTextConversion_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("expected"); // 1 on, 0 off, -1 type mismatch
+        const std::pair<const char *, int> rows[] = {
+            {"True", 1}, {"False", 0}, {"true", 1}, {"FALSE", 0}, {"tRuE", 1}, {"1", 1},
+            {"0", 0}, {"2", 1}, {"-1", 1}, {"00", 0}, {"0.0", 0}, {"0.5", 1}, {"+0", 0},
+            {"1e3", 1}, {" 7 ", 1}, {"123456789012345678901234567890", 1}, {"", -1},
+            {" ", -1}, {"yes", -1}, {"on", -1}, {"True ", -1}, {"1x", -1}, {".", -1},
+            {"e5", -1}, {"1e", -1}, {"0x10", -1}, {"nan", -1}, {"inf", -1}, {"--1", -1}};
+        for (const auto &[text, expected] : rows)
+            QTest::newRow(qPrintable(QString("'%1'").arg(text))) << QString(text) << expected;
+    }
+    void optionTextConversion()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, expected);
+        if (expected >= 0) {
+            QCOMPARE(app::OptionValue(text), expected == 1);
+            return;
+        }
+        try {
+            app::OptionValue(text);
+            QFAIL("no type mismatch");
+        } catch (const core::Error &error) {
+            QCOMPARE(error.number(), 13);
+            QCOMPARE(error.description(), QString("Type mismatch"));
+        }
+    }
+
+    void storesAnyTextExactly_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("folder") << "/home/u/Shots/";
+        QTest::newRow("empty") << "";
+        QTest::newRow("blanks around") << "  a b  ";
+        QTest::newRow("ini specials") << "a=b;c#d[e]\\f\"g";
+        QTest::newRow("line breaks") << "one\r\ntwo\rthree\n";
+        QTest::newRow("at sign") << "@Variant(junk)";
+        QTest::newRow("commas") << "a, b,c";
+        QTest::newRow("unicode") << QString::fromUtf8("Bilder/Übersicht €");
+        QTest::newRow("long") << QString(100000, QChar('x'));
+    }
+    void storesAnyTextExactly()
+    {
+        QFETCH(QString, value);
+        SettingsStore(m_file).SaveSetting("Text1", value);
+        QCOMPARE(SettingsStore(m_file).GetSetting("Text1", "default"), value);
+        const QSettings plain(m_file, QSettings::IniFormat);
+        QCOMPARE(plain.status(), QSettings::NoError);
+        QCOMPARE(plain.value("Text1").toString(), value);
+        QVERIFY(readFile(m_file).startsWith("[General]\n"));
+    }
+
+    void writeReplacesOnlyItsKey()
+    {
+        writeFile(m_file, "[General]\nText2=mine\nOption1=True\n\n[Other]\nkey=kept\n");
+        SettingsStore store(m_file);
+        store.SaveSetting("Text1", "/a/");
+        store.SaveSetting("Option1", "False");
+        QSettings plain(m_file, QSettings::IniFormat);
+        QCOMPARE(plain.value("Text1").toString(), QString("/a/"));
+        QCOMPARE(plain.value("Text2").toString(), QString("mine"));
+        QCOMPARE(plain.value("Option1").toString(), QString("False"));
+        QCOMPARE(plain.value("Other/key").toString(), QString("kept"));
+    }
+
+    // Every read goes to the file: a store keeps nothing between calls, and QSettings' cache
+    // (keyed by path, trusted while size and millisecond stamp agree) is never asked.
+    void readsSeeEveryWriteAtOnce()
+    {
+        SettingsStore writer(m_file), reader(m_file);
+        for (int i = 0; i < 50; ++i) {
+            const QString value = QString("/shots/%1/").arg(i % 10); // same size each time
+            writer.SaveSetting("Text1", value);
+            QCOMPARE(reader.GetSetting("Text1", ""), value);
+            writeFile(m_file, QString("[General]\nText1=/other/%1/\n").arg(i % 10).toUtf8());
+            QCOMPARE(reader.GetSetting("Text1", ""), QString("/other/%1/").arg(i % 10));
+        }
+    }
+
+    void handWrittenListReadsAsWritten()
+    {
+        writeFile(m_file, "[General]\nText1=/home/u/a, b\n");
+        QCOMPARE(SettingsStore(m_file).GetSetting("Text1", ""), QString("/home/u/a, b"));
+    }
+
+    void damagedFileReadsWhatItCan_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text1"); // "-" for absent
+        QTest::addColumn<QString>("text2");
+        QByteArray junk(4096, '\0');
+        QRandomGenerator random(7);
+        for (char &c : junk)
+            c = char(random.bounded(256));
+        QTest::newRow("line without =") << QByteArray("[General]\nnonsense\nText1=/a/\n") << "/a/"
+                                        << "-";
+        QTest::newRow("binary junk after") << "[General]\nText1=/b/\n" + junk << "/b/" << "-";
+        QTest::newRow("binary junk only") << junk << "-" << "-";
+        QTest::newRow("unclosed section") << QByteArray("[General\nText1=/c/\n") << "/c/" << "-";
+        QTest::newRow("variant junk") << QByteArray("[General]\nText2=@Variant(\\0\\0\\0\\x7f\\xff"
+                                                    "\\xff\\xff\\xff)\nText1=/d/\n")
+                                      << "/d/" << "-";
+        QTest::newRow("huge value") << "[General]\nText1=/e/\nText2=" + QByteArray(3 << 20, 'x')
+                                           + "\n"
+                                    << "/e/" << QString(3 << 20, 'x');
+        QTest::newRow("beyond 16 MiB") << "[General]\nText1=/f/\nText2="
+                                              + QByteArray(17 << 20, 'y') + "\nText3=z\n"
+                                       << "/f/" << "-";
+    }
+    void damagedFileReadsWhatItCan()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text1);
+        QFETCH(QString, text2);
+        writeFile(m_file, bytes);
+        SettingsStore store(m_file);
+        QCOMPARE(store.GetSetting("Text1", "-"), text1);
+        QCOMPARE(store.GetSetting("Text2", "-"), text2);
+
+        // A write on top of it leaves a clean file that keeps what was readable.
+        store.SaveSetting("Option1", "True");
+        const QSettings plain(m_file, QSettings::IniFormat);
+        QCOMPARE(plain.status(), QSettings::NoError);
+        QCOMPARE(store.GetSetting("Option1", "-"), QString("True"));
+        QCOMPARE(store.GetSetting("Text1", "-"), text1);
+    }
+
+    void failedWriteRaisesAndKeepsTheFile_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::newRow("file where the folder should be") << "file as folder";
+        QTest::newRow("settings path is a folder") << "folder as file";
+        QTest::newRow("file size limit (disk full)") << "size limit";
+    }
+    void failedWriteRaisesAndKeepsTheFile()
+    {
+        QFETCH(QString, setup);
+        const QByteArray before = "[General]\nText1=/kept/\n";
+        const QString folder = QFileInfo(m_file).absolutePath();
+        if (setup == "file as folder")
+            writeFile(folder, "not a folder");
+        else if (setup == "folder as file")
+            QVERIFY(QDir().mkpath(m_file));
+        else
+            writeFile(m_file, before);
+
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        if (setup == "size limit") {
+            rlimit small = saved;
+            small.rlim_cur = 256;
+            setrlimit(RLIMIT_FSIZE, &small);
+        }
+        try {
+            SettingsStore(m_file).SaveSetting("Text1", QString(1000, 'v'));
+            setrlimit(RLIMIT_FSIZE, &saved);
+            QFAIL("the failed write was reported as success");
+        } catch (const core::Error &error) {
+            setrlimit(RLIMIT_FSIZE, &saved);
+            QCOMPARE(error.number(), SettingsStore::WriteFailed);
+            QVERIFY2(error.description().contains(m_file), qPrintable(error.description()));
+        }
+        std::signal(SIGXFSZ, oldHandler);
+        if (setup == "size limit")
+            QCOMPARE(readFile(m_file), before);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettingsStore)
+#include "tst_settingsstore.moc"
