@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryFile>
 #include <atomic>
@@ -11,10 +12,27 @@ namespace app::IniText {
 
 namespace {
 
+// QSettings syncs its files to the disk (and its lock file too), which costs milliseconds
+// on a real disk for a file that is thrown away at once: a memory-backed folder is preferred.
+QString scratchFolder()
+{
+    static const QString folder = [] {
+        const QString candidates[] = {qEnvironmentVariable("XDG_RUNTIME_DIR"),
+                                      QStringLiteral("/dev/shm")};
+        for (const QString &candidate : candidates) {
+            const QFileInfo info(candidate);
+            if (!candidate.isEmpty() && info.isDir() && info.isWritable())
+                return candidate;
+        }
+        return QDir::tempPath();
+    }();
+    return folder;
+}
+
 QString scratchTemplate()
 {
     static std::atomic<quint64> counter{0};
-    return QDir::tempPath() + QStringLiteral("/vistarel-ombrix-%1-%2-XXXXXX.ini")
+    return scratchFolder() + QStringLiteral("/vistarel-ombrix-%1-%2-XXXXXX.ini")
                                   .arg(QCoreApplication::applicationPid())
                                   .arg(++counter);
 }

@@ -1,12 +1,12 @@
 #include "SettingsStore.h"
 
+#include "FileLock.h"
 #include "IniText.h"
 #include "core/Error.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
@@ -139,14 +139,11 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
     if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
         fail(QStringLiteral("its folder \"%1\" cannot be created").arg(folder));
 
-    QLockFile lock(m_filePath + QStringLiteral(".lock"));
-    if (!lock.tryLock(LockWaitMs)) {
-        fail(lock.error() == QLockFile::LockFailedError
-                 ? QStringLiteral("another program keeps it locked")
-                 : QStringLiteral("its lock file cannot be written"));
-    }
-
     QString why;
+    FileLock lock(m_filePath + QStringLiteral(".lock"));
+    if (!lock.lock(LockWaitMs, &why))
+        fail(why);
+
     const std::optional<QByteArray> old = readStoreFile(m_filePath, &why);
     if (!old)
         fail(why);
@@ -159,6 +156,10 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
     bool replaced = false;
     for (IniText::Entry &entry : *entries) {
         if (entry.key == key) {
+            // Already stored (the start-up restore writes back every value it reads): the file
+            // holds what was asked, and rewriting it would only cost two syncs to the disk.
+            if (entry.value.metaType().id() == QMetaType::QString && entry.value == value)
+                return;
             entry.value = value;
             replaced = true;
         }

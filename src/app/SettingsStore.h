@@ -3,9 +3,9 @@
 // $XDG_CONFIG_HOME/Kestrelby/Vistarel Ombrix.conf (~/.config when the variable is unset),
 // keys at the file's top level. No cache: every read goes to the file, every write is on disk
 // before SaveSetting returns, and the file is replaced atomically, never left half-written.
-// A write holds the lock file "<file>.lock" (QLockFile, as QSettings itself uses) around its
-// read-modify-write, so running copies writing at once lose none of each other's keys; a lock
-// left by a killed copy is taken over. A damaged file never throws: what QSettings can read of
+// A write holds an flock on "<file>.lock" (FileLock; the file stays in place) around its
+// read-modify-write, so running copies writing at once lose none of each other's keys; a
+// killed copy's lock goes with it. A damaged file never throws: what QSettings can read of
 // it is used (only its first 16 MiB are looked at), the rest reads as absent and is dropped by
 // the next write.
 

@@ -2,7 +2,8 @@
 //   settings-writer get FILE KEY            prints the stored text
 //   settings-writer set FILE KEY VALUE      stores it; exit 2 with the error on failure
 //   settings-writer storm FILE TAG COUNT    for i = 1..COUNT (0: until killed) stores
-//                                           KEY TAG = i and "Text1" = StormValue(TAG, i)
+//                                           key TAG = i and "Text1" = stormValue(TAG, i),
+//                                           and says "first written" after i = 1
 #include "SettingsStore.h"
 #include "core/Error.h"
 
@@ -31,11 +32,13 @@ int main(int argc, char *argv[])
             store.SaveSetting(args[3], args[4]);
         } else if (args[1] == "storm" && args.size() == 5) {
             const int count = args[4].toInt();
-            std::fputs("started\n", stdout);
-            std::fflush(stdout);
             for (int i = 1; count == 0 || i <= count; ++i) {
                 store.SaveSetting(args[3], QString::number(i));
                 store.SaveSetting("Text1", stormValue(args[3], i));
+                if (i == 1) {
+                    std::fputs("first written\n", stdout);
+                    std::fflush(stdout);
+                }
             }
         } else {
             return 1;

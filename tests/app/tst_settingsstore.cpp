@@ -123,6 +123,12 @@ private slots:
         QCOMPARE(plain.status(), QSettings::NoError);
         QCOMPARE(plain.value("Text1").toString(), value);
         QVERIFY(readFile(m_file).startsWith("[General]\n"));
+
+        // Writing the stored text again leaves the file alone.
+        const QDateTime stamp = QFileInfo(m_file).fileTime(QFileDevice::FileModificationTime);
+        QTest::qWait(5);
+        SettingsStore(m_file).SaveSetting("Text1", value);
+        QCOMPARE(QFileInfo(m_file).fileTime(QFileDevice::FileModificationTime), stamp);
     }
 
     void writeReplacesOnlyItsKey()
