@@ -118,6 +118,11 @@ MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
     setPalette(white);
     setAutoFillBackground(true);
     setMouseTracking(true);
+    // Frames with their caption on the top border line; a skin's sheet follows this one.
+    setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid #c8c8c8; border-radius: 2px; margin-top: 7px; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: 7px; padding: 0px 2px; }"));
 
     const auto frame = [this](const char *name, const QString &caption, QRect geometry) {
         auto *box = new QGroupBox(caption, this);
@@ -224,6 +229,12 @@ MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
                              static_cast<QWidget *>(c.option5), static_cast<QWidget *>(c.label1),
                              static_cast<QWidget *>(c.slider1)})
         control->setAttribute(Qt::WA_NoMousePropagation);
+
+    // Each control gets its font itself: a style sheet on the window stops fonts from passing
+    // from the window to its controls.
+    for (QWidget *widget : findChildren<QWidget *>())
+        if (widget != c.pushButton1 && widget != c.pushButton2)
+            widget->setFont(font());
 
     for (QWidget *widget : findChildren<QWidget *>())
         if (widget->testAttribute(Qt::WA_SetCursor))

@@ -1,0 +1,208 @@
+// The real vistarel-ombrix on the test display with a fresh settings folder: "Capture Now" is
+// clicked with xdotool, the file in the folder must hold the screen without the program's own
+// window, and closing the window must end the program without writing a setting.
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+// Runs xdotool; its output, or nullopt when it failed.
+std::optional<QString> xdotool(const QStringList &arguments, int timeoutMs = 10000)
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0)
+        return std::nullopt;
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// Asks the window to close, as a window manager's close box does (WM_DELETE_WINDOW).
+bool requestClose(xcb_window_t window)
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    const auto atom = [connection](const char *name) {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+        const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return value;
+    };
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = atom("WM_PROTOCOLS");
+    message.data.data32[0] = atom("WM_DELETE_WINDOW");
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    const bool sent = xcb_request_check(connection,
+                                        xcb_send_event_checked(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                                                               reinterpret_cast<const char *>(&message)))
+        == nullptr;
+    xcb_disconnect(connection);
+    return sent;
+}
+
+// Another program's full-screen window with four coloured quadrants.
+class Quadrants
+{
+public:
+    Quadrants()
+    {
+        m_process.start(QStringLiteral(VO_COLOUR_WINDOW), {"0", "0", "1920", "1080", "quadrants"});
+        m_ready = m_process.waitForReadyRead(10000) && m_process.readLine().startsWith("ready");
+    }
+    ~Quadrants()
+    {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(3000))
+            m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+    bool isReady() const { return m_ready; }
+
+    // The colour of the quadrant that holds the point.
+    static QColor at(QPoint point)
+    {
+        const bool right = point.x() >= 960;
+        const bool bottom = point.y() >= 540;
+        if (!bottom)
+            return right ? QColor(30, 200, 40) : QColor(220, 30, 30);
+        return right ? QColor(230, 220, 40) : QColor(30, 40, 220);
+    }
+
+private:
+    QProcess m_process;
+    bool m_ready = false;
+};
+
+bool near(const QColor &a, const QColor &b)
+{
+    return std::abs(a.red() - b.red()) <= 16 && std::abs(a.green() - b.green()) <= 16
+        && std::abs(a.blue() - b.blue()) <= 16;
+}
+
+} // namespace
+
+class tst_E2eCapture : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void captureNowWritesTheScreenAndClosingEndsTheProgram();
+};
+
+void tst_E2eCapture::captureNowWritesTheScreenAndClosingEndsTheProgram()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString output = home.path() + "/shots";
+    QVERIFY(QDir().mkpath(output));
+    const QString settingsPath = home.path() + "/config/Kestrelby/Vistarel Ombrix.conf";
+    QVERIFY(QDir().mkpath(QFileInfo(settingsPath).path()));
+    {
+        QFile settings(settingsPath);
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("[General]\nText1=" + output.toUtf8()
+                       + "\nText2=e2e-\nOption1=False\nOption2=True\nOption3=False\n"
+                         "Option4=True\nOption5=False\n");
+    }
+
+    Quadrants background;
+    QVERIFY(background.isReady());
+
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", home.path());
+    environment.insert("XDG_CONFIG_HOME", home.path() + "/config");
+    environment.remove("QT_QPA_PLATFORM");
+    program.setProcessEnvironment(environment);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(QStringLiteral(VO_PROGRAM), {});
+    QVERIFY(program.waitForStarted());
+    const auto stopProgram = qScopeGuard([&] {
+        if (program.state() != QProcess::NotRunning) {
+            program.kill();
+            program.waitForFinished(3000);
+        }
+    });
+
+    const QString window = xdotool({"search", "--sync", "--onlyvisible", "--name", "^Vistarel Ombrix$"})
+                               .value_or(QString())
+                               .section('\n', 0, 0);
+    QVERIFY2(!window.isEmpty(), "the main window did not appear");
+    const QString shell = xdotool({"getwindowgeometry", "--shell", window}).value_or(QString());
+    QRect geometry;
+    for (const QString &line : shell.split('\n')) {
+        const int value = line.section('=', 1).toInt();
+        if (line.startsWith("X="))
+            geometry.moveLeft(value);
+        else if (line.startsWith("Y="))
+            geometry.moveTop(value);
+        else if (line.startsWith("WIDTH="))
+            geometry.setWidth(value);
+        else if (line.startsWith("HEIGHT="))
+            geometry.setHeight(value);
+    }
+    QCOMPARE(geometry.size(), QSize(536, 281));
+    QTest::qWait(300); // let the window paint before it is clicked
+
+    // "Capture Now" spans the top of the window.
+    const QPoint button = geometry.topLeft() + QPoint(268, 21);
+    // (--sync would wait forever when the pointer is already there.)
+    QVERIFY(xdotool({"mousemove", QString::number(button.x()), QString::number(button.y())}));
+    QTRY_COMPARE(xdotool({"getmouselocation", "--shell"}).value_or(QString()).section('\n', 0, 1),
+                 QString("X=%1\nY=%2").arg(button.x()).arg(button.y()));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(xdotool({"click", "1"}));
+
+    const QString file = output + "/e2e-1.jpg";
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(file), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(xdotool({"search", "--onlyvisible", "--name", "^Vistarel Ombrix$"}), 10000);
+    QTest::qWait(200); // the writer renames the finished file into place; give it a moment anyway
+    qInfo("click to visible file: %lld ms (includes xdotool and polling)", clock.elapsed());
+
+    const QImage picture = QImage(file).convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(picture.size(), QSize(1920, 1080));
+    QCOMPARE(QDir(output).entryList(QDir::Files), QStringList{"e2e-1.jpg"});
+    // The screen: the four quadrants, also where the program's window stood.
+    const QRect inside = geometry.adjusted(24, 24, -24, -24);
+    for (const QPoint point : {QPoint(200, 200), QPoint(1700, 200), QPoint(200, 900), QPoint(1700, 900),
+                               inside.topLeft(), inside.topRight(), inside.bottomLeft(), inside.bottomRight(),
+                               QPoint(inside.left(), geometry.top() + 21), QPoint(inside.right(), geometry.top() + 21)}) {
+        QVERIFY2(near(picture.pixelColor(point), Quadrants::at(point)),
+                 qPrintable(QString("at %1,%2: %3").arg(point.x()).arg(point.y()).arg(picture.pixelColor(point).name())));
+    }
+
+    // Closing ends the program at once; nothing is written at exit.
+    QFile settings(settingsPath);
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    const QByteArray before = settings.readAll();
+    settings.close();
+    QVERIFY(requestClose(window.toUInt()));
+    QVERIFY(program.waitForFinished(5000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    QCOMPARE(settings.readAll(), before);
+}
+
+QTEST_GUILESS_MAIN(tst_E2eCapture)
+#include "tst_e2e_capture.moc"
