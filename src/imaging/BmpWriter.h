@@ -5,6 +5,8 @@
 
 #include "Picture.h"
 
+#include <core/Error.h>
+
 #include <QString>
 
 namespace imaging {

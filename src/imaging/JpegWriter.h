@@ -3,10 +3,13 @@
 // Replaces an existing file atomically: the old file stays intact when the save fails, and no
 // partial or temporary file is left behind.
 // Throws core::Error number 5 with "Cannot save the image. GDI+ Error:" followed directly by a
-// nonzero status: 2 empty picture, 3 out of memory, 7 other I/O failure, 10 folder missing,
-// 12 access denied.
+// nonzero status: 1 encoder failure or the picture's transfer from the screen failed, 2 empty
+// picture, 3 out of memory, 7 other I/O failure (disk full, name too long, ...), 10 folder
+// missing, 12 access denied. Waits for a capture still arriving, also when it fails.
 
 #include "Picture.h"
+
+#include <core/Error.h>
 
 #include <QString>
 #include <cstdint>

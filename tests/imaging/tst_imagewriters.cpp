@@ -1,0 +1,338 @@
+// SaveJPG and SaveBMP on pictures made in memory: what other readers get back, quality pass-
+// through, atomic replacement, and every failure's error text with nothing left behind.
+#include "BmpWriter.h"
+#include "ImageCheck.h"
+#include "JpegWriter.h"
+#include "PictureData.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageWriter>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using namespace imaging;
+using namespace testimaging;
+
+namespace {
+
+// Smooth colours with a little fine detail, as in a photograph.
+QImage sampleImage(int width, int height)
+{
+    const auto wave = [](int v) { return v % 510 < 256 ? v % 510 : 509 - v % 510; };
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const int detail = ((x * 7 + y * 13) % 5) - 2;
+            line[x] = qRgb(qBound(0, wave(2 * x) + detail, 255), qBound(0, wave(3 * y) - detail, 255),
+                           wave(x + y));
+        }
+    }
+    return image;
+}
+
+// PSNR of the same picture through Qt's own JPEG writer at the same quality.
+double referencePsnr(const QImage &source, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
+    writer.write(source);
+    return psnr(QImage::fromData(bytes, "JPEG"), source);
+}
+
+QImage inFormat(const QImage &image, const QString &format)
+{
+    if (format == "rgb16")
+        return image.convertToFormat(QImage::Format_RGB16);
+    if (format == "indexed8")
+        return image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
+    return image;
+}
+
+// A picture whose transfer from the screen fails halfway.
+struct BrokenTransfer final : Picture::Data
+{
+    BrokenTransfer() : Picture::Data(MemoryLayout(), {}), m_rows(64 * 4 * 200, '\0') {}
+    static PixelLayout MemoryLayout()
+    {
+        PixelLayout layout;
+        layout.width = 64;
+        layout.height = 200;
+        layout.bitsPerPixel = 32;
+        layout.stride = 256;
+        layout.redMask = 0xff0000;
+        layout.greenMask = 0xff00;
+        layout.blueMask = 0xff;
+        return layout;
+    }
+    bool waitForRows(int rowEnd) const override { return rowEnd <= 100; }
+    const std::uint8_t *scanLine(int y) const override
+    {
+        return reinterpret_cast<const std::uint8_t *>(m_rows.constData()) + y * 256;
+    }
+    QByteArray m_rows;
+};
+
+void save(const QString &format, const Picture &picture, const QString &path, int quality = 85)
+{
+    if (format == "jpg")
+        SaveJPG(picture, path, static_cast<std::uint8_t>(quality));
+    else
+        SaveBMP(picture, path);
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The first value of the first quantisation table (DQT) of a JPEG file.
+int firstQuantValue(const QByteArray &jpeg)
+{
+    const qsizetype at = jpeg.indexOf("\xff\xdb");
+    return at < 0 ? -1 : static_cast<uchar>(jpeg.at(at + 5));
+}
+
+} // namespace
+
+class TestImageWriters : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void bitmapReadsBackPixelExact_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("32-bit") << "rgb32" << QSize(301, 203);
+        QTest::newRow("16-bit, odd width") << "rgb16" << QSize(301, 77);
+        QTest::newRow("8-bit palette, odd width") << "indexed8" << QSize(301, 77);
+        QTest::newRow("one pixel") << "rgb32" << QSize(1, 1);
+    }
+    void bitmapReadsBackPixelExact()
+    {
+        QFETCH(QString, format);
+        QFETCH(QSize, size);
+        QTemporaryDir dir;
+        QImage source = inFormat(sampleImage(size.width(), size.height()), format);
+        if (format == "rgb32") {
+            // The screen's padding byte may hold anything; no reader may take it for alpha.
+            for (int y = 0; y < source.height(); ++y) {
+                for (int x = 0; x < source.width(); ++x)
+                    source.scanLine(y)[4 * x + 3] = static_cast<uchar>(0x80 ^ x);
+            }
+        }
+        const Picture picture = Picture::fromImage(source);
+        QCOMPARE(picture.bitsPerPixel(), source.depth());
+        const QString path = dir.filePath("shot.bmp");
+        SaveBMP(picture, path);
+
+        // Both readers see the same colours (16-bit: the same 5-6-5 bits, which each reader
+        // widens to 8 bits in its own way); ImageMagick sees no alpha channel in the padding.
+        const int green = format == "rgb16" ? 6 : 8, other = format == "rgb16" ? 5 : 8;
+        QCOMPARE(differingPixels(QImage(path), source, other, green, other), 0);
+        const QImage byImageMagick = readWithImageMagick(path);
+        QVERIFY(!byImageMagick.isNull());
+        QCOMPARE(differingPixels(byImageMagick, source, other, green, other), 0);
+        QCOMPARE(imageMagickChannels(path), QString("srgb"));
+        QCOMPARE(picture.toImage().convertToFormat(QImage::Format_RGB32),
+                 source.convertToFormat(QImage::Format_RGB32));
+    }
+
+    void jpegIsCloseToThePicture_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<double>("minimum"); // dB; a dithered palette or 6 pixels reach less
+        QTest::newRow("32-bit, many strips, last one short") << "rgb32" << QSize(1001, 333) << 35.0;
+        QTest::newRow("32-bit, one strip") << "rgb32" << QSize(640, 48) << 35.0;
+        QTest::newRow("16-bit") << "rgb16" << QSize(320, 200) << 35.0;
+        QTest::newRow("8-bit palette") << "indexed8" << QSize(320, 200) << 0.0;
+        QTest::newRow("tiny") << "rgb32" << QSize(3, 2) << 0.0;
+    }
+    void jpegIsCloseToThePicture()
+    {
+        QFETCH(QString, format);
+        QFETCH(QSize, size);
+        QFETCH(double, minimum);
+        QTemporaryDir dir;
+        const QImage source = inFormat(sampleImage(size.width(), size.height()), format);
+        const QString path = dir.filePath("shot.jpg");
+        SaveJPG(Picture::fromImage(source), path, 85);
+        const QImage byQt(path);
+        QCOMPARE(byQt.size(), size);
+        const double ours = psnr(byQt, source), reference = referencePsnr(source, 85);
+        const QString figures = QString("%1 dB, Qt's writer %2 dB").arg(ours).arg(reference);
+        QVERIFY2(ours >= reference - 0.5, qPrintable(figures));
+        QVERIFY2(ours >= minimum, qPrintable(figures));
+        QCOMPARE(psnr(readWithImageMagick(path), byQt) >= 45, true); // same stream, same decode
+    }
+
+    void jpegQualityPassesThrough_data()
+    {
+        QTest::addColumn<int>("quality");
+        QTest::addColumn<int>("firstQuant"); // libjpeg's scaled luminance table, entry 0 (16)
+        QTest::newRow("0") << 0 << 255;      // 5000 % of 16, limited to baseline's 255
+        QTest::newRow("50") << 50 << 16;
+        QTest::newRow("85") << 85 << 5;
+        QTest::newRow("100") << 100 << 1;
+        QTest::newRow("255 acts as 100") << 255 << 1;
+    }
+    void jpegQualityPassesThrough()
+    {
+        QFETCH(int, quality);
+        QFETCH(int, firstQuant);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("q.jpg");
+        SaveJPG(Picture::fromImage(sampleImage(200, 150)), path, static_cast<std::uint8_t>(quality));
+        QCOMPARE(firstQuantValue(contents(path)), firstQuant);
+        QVERIFY(!QImage(path).isNull());
+    }
+
+    void lowerQualityGivesASmallerFile()
+    {
+        QTemporaryDir dir;
+        const Picture picture = Picture::fromImage(sampleImage(400, 300));
+        SaveJPG(picture, dir.filePath("0.jpg"), 0);
+        SaveJPG(picture, dir.filePath("100.jpg"), 100);
+        QVERIFY(QFileInfo(dir.filePath("0.jpg")).size() < QFileInfo(dir.filePath("100.jpg")).size());
+    }
+
+    void replacesAnExistingFile_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("jpg") << "jpg";
+        QTest::newRow("bmp") << "bmp";
+    }
+    void replacesAnExistingFile()
+    {
+        QFETCH(QString, format);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("shot." + format);
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(100000, 'x'));
+        old.close();
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0640) == 0);
+
+        const QImage source = sampleImage(64, 48);
+        save(format, Picture::fromImage(source), path);
+        QVERIFY(psnr(QImage(path), source) >= 35);
+        QVERIFY(!contents(path).contains(QByteArray(64, 'x')));
+        struct stat status;
+        QVERIFY(::stat(QFile::encodeName(path).constData(), &status) == 0);
+        QCOMPARE(status.st_mode & 07777, mode_t(0640));
+        QCOMPARE(folderEntries(dir.path()), QStringList{"shot." + format});
+    }
+
+    void failedSaveLeavesNothingBehind_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("target"); // relative to a fresh folder holding "old.<format>"
+        QTest::addColumn<int>("status");
+        for (const QString format : {"jpg", "bmp"}) {
+            const QString ext = "." + format;
+            QTest::addRow("%s folder missing", qPrintable(format))
+                << format << "missing/shot" + ext << 10;
+            QTest::addRow("%s folder is a file", qPrintable(format))
+                << format << "old" + ext + "/shot" + ext << 10;
+            QTest::addRow("%s name too long", qPrintable(format))
+                << format << QString(300, 'n') + ext << 7;
+            QTest::addRow("%s target is a folder", qPrintable(format))
+                << format << "folder" << 7;
+            QTest::addRow("%s path ends in a separator", qPrintable(format))
+                << format << "folder/" << 7;
+            QTest::addRow("%s disk full", qPrintable(format)) << format << "old" + ext << 7;
+            QTest::addRow("%s access denied", qPrintable(format))
+                << format << "/sys/kernel/shot" + ext << 12;
+        }
+    }
+    void failedSaveLeavesNothingBehind()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, target);
+        QFETCH(int, status);
+        QTemporaryDir dir;
+        const QString oldPath = dir.filePath("old." + format);
+        const QImage oldImage = sampleImage(32, 32);
+        save(format, Picture::fromImage(oldImage), oldPath);
+        const QByteArray oldBytes = contents(oldPath);
+        QVERIFY(QDir(dir.path()).mkdir("folder"));
+        const QStringList before = folderEntries(dir.path());
+
+        const bool diskFull = QTest::currentDataTag() == format + " disk full";
+        rlimit saved{};
+        if (diskFull) {
+            // Files beyond this size fail with EFBIG instead of a signal, as on a full disk.
+            std::signal(SIGXFSZ, SIG_IGN);
+            QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+            rlimit small = saved;
+            small.rlim_cur = 100000;
+            QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+        }
+        const QString path = target.startsWith('/') ? target : dir.filePath(target);
+        QString description;
+        int number = 0;
+        try {
+            save(format, Picture::fromImage(sampleImage(1000, 700)), path, 100);
+        } catch (const core::Error &error) {
+            number = error.number();
+            description = error.description();
+        }
+        if (diskFull)
+            setrlimit(RLIMIT_FSIZE, &saved);
+
+        QCOMPARE(number, 5);
+        QCOMPARE(description, "Cannot save the image. GDI+ Error:" + QString::number(status));
+        QCOMPARE(folderEntries(dir.path()), before);
+        QCOMPARE(folderEntries(dir.filePath("folder")), QStringList());
+        QCOMPARE(contents(oldPath), oldBytes);
+        QVERIFY(!QFileInfo::exists("/sys/kernel/shot." + format));
+    }
+
+    void emptyPictureIsAnInvalidParameter_data()
+    {
+        replacesAnExistingFile_data();
+    }
+    void emptyPictureIsAnInvalidParameter()
+    {
+        QFETCH(QString, format);
+        QTemporaryDir dir;
+        try {
+            save(format, Picture(), dir.filePath("shot." + format));
+            QFAIL("no error");
+        } catch (const core::Error &error) {
+            QCOMPARE(error.number(), 5);
+            QCOMPARE(error.description(), QString("Cannot save the image. GDI+ Error:2"));
+        }
+        QVERIFY(folderEntries(dir.path()).isEmpty());
+    }
+
+    void failedTransferIsAGenericError_data()
+    {
+        replacesAnExistingFile_data();
+    }
+    void failedTransferIsAGenericError()
+    {
+        QFETCH(QString, format);
+        QTemporaryDir dir;
+        try {
+            save(format, Picture(std::make_shared<BrokenTransfer>()), dir.filePath("s." + format));
+            QFAIL("no error");
+        } catch (const core::Error &error) {
+            QCOMPARE(error.description(), QString("Cannot save the image. GDI+ Error:1"));
+        }
+        QVERIFY(folderEntries(dir.path()).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestImageWriters)
+#include "tst_imagewriters.moc"
