@@ -1,0 +1,247 @@
+// Click-to-file: the time from a click on "Capture Now" to the finished file, at 1920x1080 on
+// a private Xvfb of that size, next to what the capture and the writer alone take. The main
+// window stands over a full-screen window of photo-like content that must repaint when the
+// main window goes, as another application's would. Medians over interleaved rounds.
+#include "PhotoContent.h"
+
+#include <BmpWriter.h>
+#include <CaptureBackend.h>
+#include <CaptureBackendLoader.h>
+#include <CaptureCommand.h>
+#include <Dialogs.h>
+#include <ErrorReporter.h>
+#include <JpegWriter.h>
+#include <MainWindow.h>
+#include <SettingsStore.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <cstdio>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms(Clock::duration duration)
+{
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// A private 1920x1080 Xvfb for the run; DISPLAY points at it while it lives.
+class PrivateXvfb
+{
+public:
+    PrivateXvfb()
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        std::vector<std::string> args = {"Xvfb", "-displayfd", "3", "-screen", "0", "1920x1080x24",
+                                         "-nolisten", "tcp", "-noreset"};
+        std::vector<char *> argv;
+        for (std::string &arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        if (posix_spawnp(&m_pid, "Xvfb", &actions, nullptr, argv.data(), environ) != 0)
+            m_pid = 0;
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        // The number comes in pieces; the pipe stays open while the server lives, or its
+        // last write would fail and end it.
+        m_pipe = fds[0];
+        std::string number;
+        char character = 0;
+        while (m_pid && read(m_pipe, &character, 1) == 1 && character != '\n')
+            number += character;
+        if (!number.empty() && character == '\n') {
+            m_display = ":" + number;
+            setenv("DISPLAY", m_display.c_str(), 1);
+        }
+    }
+    ~PrivateXvfb()
+    {
+        close(m_pipe);
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool isRunning() const { return !m_display.empty(); }
+
+private:
+    pid_t m_pid = 0;
+    int m_pipe = -1;
+    std::string m_display;
+};
+
+class QuietDialogs : public app::Dialogs
+{
+public:
+    void showMessage(const QString &title, const QString &text, Icon) override
+    {
+        std::fprintf(stderr, "bench_clicktofile: %s: %s\n", qPrintable(title), qPrintable(text));
+        ++failures;
+    }
+    std::optional<QString> askText(const QString &, const QString &) override { return std::nullopt; }
+    QString chooseFolder(const QString &, const QString &) override { return {}; }
+    int failures = 0;
+};
+
+// Another application's full-screen window, repainting from its own backing store.
+class PhotoWindow : public QWidget
+{
+public:
+    explicit PhotoWindow(QImage image)
+        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint),
+          m_image(std::move(image))
+    {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QPainter painter(this);
+        painter.drawImage(event->rect(), m_image, event->rect());
+    }
+
+private:
+    QImage m_image;
+};
+
+void settle(int milliseconds)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(milliseconds);
+    while (Clock::now() < end)
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    PrivateXvfb xvfb;
+    if (!xvfb.isRunning()) {
+        std::fprintf(stderr, "bench_clicktofile: cannot start Xvfb\n");
+        return 1;
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication application(argc, argv);
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/out";
+    QDir().mkpath(folder);
+
+    PhotoWindow photo(bench::photoContent(1920, 1080));
+    photo.setGeometry(0, 0, 1920, 1080);
+    photo.show();
+    settle(300);
+
+    QuietDialogs dialogs;
+    app::ErrorReporter reporter(dialogs);
+    app::SettingsStore store(dir.path() + "/Vistarel Ombrix.conf");
+    ui::MainWindow window(store);
+    const std::unique_ptr<imaging::CaptureBackend> backend = imaging::loadCaptureBackend();
+    if (!backend) {
+        std::fprintf(stderr, "bench_clicktofile: no capture backend\n");
+        return 1;
+    }
+    ui::CaptureCommand command(window, backend.get(), dialogs, reporter);
+    QObject::connect(window.PushButton1(), &QPushButton::clicked, &window,
+                     [&command] { command.PushButton1_Click(); });
+    window.Text1()->setText(folder);
+    window.Text2()->setText("bench");
+    window.Option2()->setChecked(true);
+    window.show();
+    settle(300);
+
+    // Statement 152 hides the window, 156 follows the wait for the screen, 176 follows the save.
+    Clock::time_point hiding, settled, saved;
+    reporter.setStatementProbe([&](const QString &, int number) {
+        if (number == 152)
+            hiding = Clock::now();
+        else if (number == 156)
+            settled = Clock::now();
+        else if (number == 176)
+            saved = Clock::now();
+    });
+
+    struct Format
+    {
+        const char *name;
+        QRadioButton *option;
+        std::vector<double> alone, click, hide;
+    };
+    Format formats[] = {{"jpeg", window.Option4(), {}, {}, {}}, {"bmp", window.Option5(), {}, {}, {}}};
+    const int rounds = 15;
+    for (int round = -1; round < rounds; ++round) {
+        for (Format &format : formats) {
+            format.option->setChecked(true);
+            const bool jpeg = format.option == window.Option4();
+
+            const auto start = Clock::now();
+            const imaging::Picture picture = backend->captureScreen();
+            if (jpeg)
+                imaging::SaveJPG(picture, dir.path() + "/alone.jpg", 85);
+            else
+                imaging::SaveBMP(picture, dir.path() + "/alone.bmp");
+            const auto alone = Clock::now() - start;
+
+            const auto clicked = Clock::now();
+            window.PushButton1()->click();
+            if (round >= 0) {
+                format.alone.push_back(ms(alone));
+                format.click.push_back(ms(saved - clicked));
+                format.hide.push_back(ms(settled - hiding));
+            }
+            // Both write new files: replacing an old one would add the cost of freeing it.
+            QFile::remove(dir.path() + (jpeg ? "/alone.jpg" : "/alone.bmp"));
+            for (const QString &name : QDir(folder).entryList(QDir::Files))
+                QFile::remove(folder + '/' + name);
+            settle(60); // the window repaints before the next click
+        }
+    }
+
+    std::printf("click-to-file at 1920x1080 (medians of %d rounds; main window over another "
+                "application's full-screen window):\n", rounds);
+    for (const Format &format : formats) {
+        const double alone = median(format.alone);
+        const double click = median(format.click);
+        std::printf("  %-4s capture+write alone %6.1f ms, click-to-file %6.1f ms, overhead %5.1f ms "
+                    "(hide until repainted %4.1f ms)\n",
+                    format.name, alone, click, click - alone, median(format.hide));
+    }
+    if (dialogs.failures)
+        std::printf("  %d error reports during the run\n", dialogs.failures);
+    std::fflush(stdout);
+    return dialogs.failures ? 1 : 0;
+}
