@@ -29,9 +29,6 @@ private slots:
             << "cfg" << "" << QStringList{"Desktop"} << "Desktop/";
         QTest::newRow("desktop folder missing: home instead") << "cfg" << german << QStringList{}
                                                               << "";
-        QTest::newRow("absolute desktop path with blanks")
-            << "cfg" << "XDG_DESKTOP_DIR=\"$HOME/My Desk\"\n" << QStringList{"My Desk"}
-            << "My Desk/";
     }
     void desktopFolderPath()
     {

@@ -158,12 +158,6 @@ private slots:
         }
     }
 
-    void handWrittenListReadsAsWritten()
-    {
-        writeFile(m_file, "[General]\nText1=/home/u/a, b\n");
-        QCOMPARE(SettingsStore(m_file).GetSetting("Text1", ""), QString("/home/u/a, b"));
-    }
-
     void damagedFileReadsWhatItCan_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -175,6 +169,8 @@ private slots:
             c = char(random.bounded(256));
         QTest::newRow("line without =") << QByteArray("[General]\nnonsense\nText1=/a/\n") << "/a/"
                                         << "-";
+        QTest::newRow("list without quotes") << QByteArray("[General]\nText1=/u/a, b\n")
+                                             << "/u/a, b" << "-";
         QTest::newRow("binary junk after") << "[General]\nText1=/b/\n" + junk << "/b/" << "-";
         QTest::newRow("binary junk only") << junk << "-" << "-";
         QTest::newRow("unclosed section") << QByteArray("[General\nText1=/c/\n") << "/c/" << "-";
