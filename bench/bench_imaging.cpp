@@ -89,26 +89,37 @@ int memoryRun(bool prepared)
     if (!clear.open(QIODevice::WriteOnly) || clear.write("5") != 1)
         return 1;
     clear.close();
+    const auto start = std::chrono::steady_clock::now();
     {
         const imaging::Picture picture = backend.captureScreen();
         imaging::SaveJPG(picture, dir.filePath("memory.jpg"), 85);
     }
+    const std::chrono::duration<double, std::milli> elapsed =
+        std::chrono::steady_clock::now() - start;
     const long peak = statusKb("VmHWM");
-    std::printf("%ld %ld\n", idle, peak);
+    std::printf("%ld %ld %.1f\n", idle, peak, elapsed.count());
     return 0;
 }
 
-// {idle kB, peak kB} of memoryRun() in a child process.
-QList<long> measureMemory(bool prepared)
+struct FreshProcess
+{
+    double idleMb = 0;
+    double peakMb = 0;
+    double firstCaptureMs = 0; // capture+JPEG, the process's first
+};
+
+// memoryRun() in a child process.
+FreshProcess measureFreshProcess(bool prepared)
 {
     QProcess child;
     child.start(QCoreApplication::applicationFilePath(),
                 {prepared ? "--memory-prepared" : "--memory"});
     child.waitForFinished(60000);
-    QList<long> kb;
-    for (const QByteArray &field : child.readAllStandardOutput().trimmed().split(' '))
-        kb.append(field.toLong());
-    return kb.size() == 2 ? kb : QList<long>{0, 0};
+    const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
+    if (fields.size() != 3)
+        return {};
+    return {fields[0].toDouble() * 1024 / 1e6, fields[1].toDouble() * 1024 / 1e6,
+            fields[2].toDouble()};
 }
 
 double syncMs(const QString &path)
@@ -198,10 +209,9 @@ int main(int argc, char *argv[])
     const double syncJpeg = syncMs(name("sync", 0, "jpg"));
     const double syncBmp = syncMs(name("sync", 0, "bmp"));
 
-    const QList<long> cold = measureMemory(false);
-    const QList<long> prepared = measureMemory(true);
+    const FreshProcess cold = measureFreshProcess(false);
+    const FreshProcess prepared = measureFreshProcess(true);
     const double frameMb = double(size.width()) * size.height() * 4 / 1e6;
-    const auto aboveIdleMb = [](const QList<long> &kb) { return double(kb[1] - kb[0]) * 1024 / 1e6; };
 
     auto mb = [](const QString &path) { return double(QFileInfo(path).size()) / 1e6; };
     std::printf("imaging bench: %dx%d, %d bits per pixel, median of %d runs\n", size.width(),
@@ -214,12 +224,15 @@ int main(int argc, char *argv[])
     std::printf("  Qt grabWindow+QImage::save BMP   %8.1f ms  (%.2f MB)\n", median(qtBmp.times), mb(qtBmpFile));
     std::printf("  fdatasync before rename would add: JPEG %.1f ms, BMP %.1f ms\n", syncJpeg,
                 syncBmp);
-    std::printf("  peak memory of one capture+JPEG above idle, framebuffer %.1f MB:\n", frameMb);
-    std::printf("    cold process          %6.1f MB (%.2f x framebuffer)\n", aboveIdleMb(cold),
-                aboveIdleMb(cold) / frameMb);
-    std::printf("    with prepared segment %6.1f MB (%.2f x); idle holds %.1f MB more than cold\n",
-                aboveIdleMb(prepared), aboveIdleMb(prepared) / frameMb,
-                double(prepared[0] - cold[0]) * 1024 / 1e6);
+    std::printf("  a fresh process's first capture+JPEG; peak memory above idle (framebuffer %.1f MB):\n",
+                frameMb);
+    std::printf("    no prepared segment   %8.1f ms  %6.1f MB (%.2f x framebuffer)\n",
+                cold.firstCaptureMs, cold.peakMb - cold.idleMb,
+                (cold.peakMb - cold.idleMb) / frameMb);
+    std::printf("    prepared segment      %8.1f ms  %6.1f MB (%.2f x); its idle size is %.1f MB "
+                "larger\n",
+                prepared.firstCaptureMs, prepared.peakMb - prepared.idleMb,
+                (prepared.peakMb - prepared.idleMb) / frameMb, prepared.idleMb - cold.idleMb);
     std::printf("speedup jpeg=%.2f bmp=%.2f overlap=%.2f\n",
                 median(qtJpeg.times) / median(captureJpeg.times),
                 median(qtBmp.times) / median(captureBmp.times),

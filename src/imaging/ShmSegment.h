@@ -1,8 +1,9 @@
 #pragma once
 // ShmSegment: a System V shared-memory segment attached both to this process and to the X
-// server (MIT-SHM). The destructor detaches it from the server (ordered after every request
-// already sent on the connection, so after any transfer into it), then from this process, and
-// removes it.
+// server (MIT-SHM). It is marked for removal as soon as both have attached, so it vanishes with
+// its last user even if this process dies. The destructor detaches it from the server (ordered
+// after every request already sent on the connection, so after any transfer into it), then
+// from this process.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,11 +16,9 @@ namespace imaging {
 class ShmSegment
 {
 public:
-    // Creates and attaches a segment of size bytes. With checked, waits for the server's answer
-    // and returns nullptr if it refused; otherwise a refusal shows up on the first request that
-    // uses the segment. Returns nullptr if the segment cannot be made.
-    static std::unique_ptr<ShmSegment> create(xcb_connection_t *connection, std::size_t size,
-                                              bool checked);
+    // Creates a segment of size bytes and waits for the server to attach it. Returns nullptr if
+    // the segment cannot be made or the server refuses it (e.g. a client on another machine).
+    static std::unique_ptr<ShmSegment> create(xcb_connection_t *connection, std::size_t size);
     ~ShmSegment();
     ShmSegment(const ShmSegment &) = delete;
     ShmSegment &operator=(const ShmSegment &) = delete;
@@ -28,20 +27,14 @@ public:
     std::uint8_t *bytes() const { return m_bytes; }
     std::size_t size() const { return m_size; }
 
-    // Call once the server is known to have attached (a request using the segment succeeded):
-    // marks the segment for removal, so it vanishes with its last user even if this process dies.
-    void markAttached();
-
 private:
     ShmSegment() = default;
 
     xcb_connection_t *m_connection = nullptr;
-    int m_shmId = -1;
     std::uint32_t m_seg = 0;
     std::uint8_t *m_bytes = nullptr;
     std::size_t m_size = 0;
     bool m_attachedToServer = false;
-    bool m_removed = false;
 };
 
 } // namespace imaging

@@ -112,7 +112,7 @@ void X11Connection::probeShm()
     if (!version)
         return;
     // The server may still refuse to share memory, e.g. with a client on another machine.
-    auto segment = ShmSegment::create(m_connection, 4096, true);
+    auto segment = ShmSegment::create(m_connection, 4096);
     m_shm = segment != nullptr;
 }
 

@@ -40,7 +40,7 @@ std::shared_ptr<const X11Pixels> X11Pixels::request(std::shared_ptr<X11Connectio
     if (useShm) {
         pixels->m_segment = connection->segmentPool().take(layout.byteCount());
         if (!pixels->m_segment)
-            pixels->m_segment = ShmSegment::create(c, layout.byteCount(), false);
+            pixels->m_segment = ShmSegment::create(c, layout.byteCount());
         if (!pixels->m_segment)
             return nullptr;
     }
@@ -130,13 +130,10 @@ bool X11Pixels::waitForRows(int rowEnd) const
         const bool ok = completeBand(band);
         lock.lock();
         m_fetching = false;
-        if (ok) {
+        if (ok)
             ++m_completed;
-            if (m_segment && m_completed == 1)
-                m_segment->markAttached();
-        } else {
+        else
             m_failed = true;
-        }
         m_bandDone.notify_all();
     }
 }

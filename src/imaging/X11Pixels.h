@@ -30,7 +30,7 @@ public:
     };
 
     // Sends the requests for rect of the root window; returns nullptr if they cannot be made
-    // (no memory, or no segment with useShm). Nothing is waited for here.
+    // (no memory, or no segment with useShm). Only a fresh segment is waited for (its attach).
     static std::shared_ptr<const X11Pixels> request(std::shared_ptr<X11Connection> connection,
                                                     const Rect &rect, QList<QRgb> palette,
                                                     bool useShm, int bandRows);

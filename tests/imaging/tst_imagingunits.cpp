@@ -1,6 +1,5 @@
-// The imaging layer's pure logic: pixel formats, monitor choice, error statuses, BMP headers,
-// and the sharing rules of Picture.
-#include "BmpHeader.h"
+// The imaging layer's pure logic: pixel formats, monitor choice, error statuses, and the
+// sharing rules of Picture.
 #include "MonitorGeometry.h"
 #include "PictureData.h"
 #include "PixelLayout.h"
@@ -92,20 +91,6 @@ private slots:
         QCOMPARE(qRgb(rgb[0], rgb[1], rgb[2]), expected);
     }
 
-    void expandsIndexedPixelsThroughThePalette()
-    {
-        PixelLayout layout;
-        layout.width = 3;
-        layout.height = 1;
-        layout.bitsPerPixel = 8;
-        layout.stride = 4;
-        const std::uint8_t row[4] = {0, 1, 200, 0};
-        std::uint8_t rgb[9] = {};
-        layout.rowToRgb888(row, {qRgb(1, 2, 3), qRgb(250, 251, 252)}, rgb);
-        const std::uint8_t expected[9] = {1, 2, 3, 250, 251, 252, 0, 0, 0}; // 200: no entry
-        QVERIFY(std::memcmp(rgb, expected, 9) == 0);
-    }
-
     void rejectsUnusableLayouts_data()
     {
         QTest::addColumn<int>("bitsPerPixel");
@@ -192,50 +177,6 @@ private slots:
         const core::Error error = saveError(SaveStatus::Win32Error);
         QCOMPARE(error.number(), 5);
         QCOMPARE(error.description(), QString("Cannot save the image. GDI+ Error:7"));
-    }
-
-    void buildsBitmapHeaders_data()
-    {
-        QTest::addColumn<int>("bitsPerPixel");
-        QTest::addColumn<int>("width");
-        QTest::addColumn<int>("offset");
-        QTest::addColumn<int>("rowBytes");
-        QTest::addColumn<int>("compression");
-        QTest::newRow("8-bit, odd width") << 8 << 5 << 14 + 40 + 1024 << 8 << 0;
-        QTest::newRow("16-bit, odd width") << 16 << 3 << 14 + 40 + 12 << 8 << 3;
-        QTest::newRow("32-bit") << 32 << 3 << 14 + 40 + 12 << 12 << 3;
-    }
-    void buildsBitmapHeaders()
-    {
-        QFETCH(int, bitsPerPixel);
-        QFETCH(int, width);
-        QFETCH(int, offset);
-        QFETCH(int, rowBytes);
-        QFETCH(int, compression);
-        PixelLayout layout = trueColour(bitsPerPixel, 0xf800, 0x7e0, 0x1f, width);
-        if (bitsPerPixel == 32)
-            layout = trueColour(32, 0xff0000, 0xff00, 0xff, width);
-        layout.height = 7;
-        layout.stride = static_cast<std::size_t>((width * bitsPerPixel + 31) / 32 * 4);
-        const BmpHeader header = BmpHeader::build(layout, {qRgb(1, 2, 3)});
-        const QByteArray &b = header.bytes;
-        auto u32 = [&b](int at) {
-            quint32 v;
-            std::memcpy(&v, b.constData() + at, 4);
-            return static_cast<int>(v);
-        };
-        QCOMPARE(b.size(), offset);
-        QCOMPARE(b.left(2), QByteArray("BM"));
-        QCOMPARE(u32(2), offset + rowBytes * 7);   // file size
-        QCOMPARE(u32(10), offset);                 // pixel data offset
-        QCOMPARE(u32(18), width);
-        QCOMPARE(u32(22), 7);                      // positive height: bottom-up
-        QCOMPARE(u32(30), compression);
-        QCOMPARE(static_cast<int>(header.rowBytes), rowBytes);
-        if (bitsPerPixel == 8)
-            QCOMPARE(b.mid(54, 8), QByteArray("\x03\x02\x01\x00\x00\x00\x00\x00", 8));
-        else
-            QCOMPARE(u32(54), bitsPerPixel == 16 ? 0xf800 : 0xff0000);
     }
 
     void sharedPictureIsFreedOnceByItsLastHolder()
