@@ -9,6 +9,7 @@
 #include <xcb/damage.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace ui {
@@ -30,6 +31,7 @@ struct X11ScreenSettler::Connection
 {
     xcb_connection_t *xcb = nullptr;
     xcb_window_t root = 0;
+    int screenNumber = 0;
     QRect screen;
     xcb_damage_damage_t damage = 0;
     quint8 damageEvent = 0;
@@ -44,6 +46,28 @@ struct X11ScreenSettler::Connection
     }
 
     bool broken() const { return xcb_connection_has_error(xcb) != 0; }
+
+    // A child of the root window on the screen, its border included; empty on failure.
+    QRect outline(xcb_window_t window) const
+    {
+        auto geometry = own(xcb_get_geometry_reply(xcb, xcb_get_geometry(xcb, window), nullptr));
+        if (!geometry)
+            return {};
+        const int border = geometry->border_width;
+        return {geometry->x, geometry->y, geometry->width + 2 * border, geometry->height + 2 * border};
+    }
+
+    // A compositing manager owns the _NET_WM_CM_S<screen> selection.
+    bool compositorRunning() const
+    {
+        const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(screenNumber);
+        auto atom = own(xcb_intern_atom_reply(
+            xcb, xcb_intern_atom(xcb, 1, static_cast<uint16_t>(name.size()), name.constData()), nullptr));
+        if (!atom || atom->atom == XCB_ATOM_NONE)
+            return false;
+        auto owner = own(xcb_get_selection_owner_reply(xcb, xcb_get_selection_owner(xcb, atom->atom), nullptr));
+        return owner && owner->owner != XCB_NONE;
+    }
 
     // A round trip: every event the server produced before it is in our queue afterwards.
     void roundTrip() const { std::free(xcb_get_input_focus_reply(xcb, xcb_get_input_focus(xcb), nullptr)); }
@@ -74,6 +98,7 @@ std::unique_ptr<X11ScreenSettler> X11ScreenSettler::create()
     if (!screens.rem)
         return nullptr;
     connection->root = screens.data->root;
+    connection->screenNumber = screenNumber;
     connection->screen = QRect(0, 0, screens.data->width_in_pixels, screens.data->height_in_pixels);
 
     connection->damage = xcb_generate_id(xcb);
@@ -112,17 +137,34 @@ void X11ScreenSettler::prepare(const QWidget &window)
             break;
         top = tree->parent;
     }
-    auto geometry = own(xcb_get_geometry_reply(c.xcb, xcb_get_geometry(c.xcb, top), nullptr));
-    if (!geometry)
+    const QRect covered = c.outline(top);
+    if (covered.isEmpty())
         return;
-    const int border = geometry->border_width;
-    const QRect covered(geometry->x, geometry->y, geometry->width + 2 * border,
-                        geometry->height + 2 * border);
+    QRegion pending(covered & c.screen);
+
+    // Without a compositor, what lies under windows stacked above this one is not exposed
+    // when it goes, and is never repainted: nothing to wait for there. (A compositor repaints
+    // the whole area, those windows included.)
+    if (!c.compositorRunning()) {
+        auto tree = own(xcb_query_tree_reply(c.xcb, xcb_query_tree(c.xcb, c.root), nullptr));
+        if (tree) {
+            const xcb_window_t *children = xcb_query_tree_children(tree.get());
+            const int count = xcb_query_tree_children_length(tree.get());
+            const int self = static_cast<int>(std::find(children, children + count, top) - children);
+            for (int i = self + 1; i < count; ++i) {
+                auto above = own(xcb_get_window_attributes_reply(
+                    c.xcb, xcb_get_window_attributes(c.xcb, children[i]), nullptr));
+                if (above && above->map_state == XCB_MAP_STATE_VIEWABLE
+                    && above->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT)
+                    pending -= c.outline(children[i]);
+            }
+        }
+    }
 
     // Reports of paintings made before the window goes do not count.
     c.roundTrip();
     takeEvents();
-    m_pending = QRegion(covered & c.screen);
+    m_pending = pending;
 }
 
 void X11ScreenSettler::waitUntilRepainted()

@@ -2,6 +2,7 @@
 // Capturing guard, failures injected at numbered statements, and what the picture shows.
 
 #include "CaptureBackend.h"
+#include "ColourWindowProcess.h"
 #include "CaptureBackendLoader.h"
 #include "CaptureCommand.h"
 #include "ErrorReporter.h"
@@ -122,31 +123,6 @@ struct World
         }
         return numbers;
     }
-};
-
-// Another program's window: vo-colour-window at the given place.
-class ColourWindow
-{
-public:
-    ColourWindow(const QRect &area, const QString &colour)
-    {
-        m_process.start(QStringLiteral(VO_COLOUR_WINDOW),
-                        {QString::number(area.x()), QString::number(area.y()),
-                         QString::number(area.width()), QString::number(area.height()), colour});
-        m_ready = m_process.waitForReadyRead(10000) && m_process.readLine().startsWith("ready");
-    }
-    ~ColourWindow()
-    {
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(3000))
-            m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-    bool isReady() const { return m_ready; }
-
-private:
-    QProcess m_process;
-    bool m_ready = false;
 };
 
 } // namespace
@@ -515,7 +491,7 @@ void tst_CaptureCommand::pictureShowsWhatTheWindowCovered()
     World world(Mode::Counter, bmp ? Format::Bmp : Format::Jpg);
     const QRect covered = world.window.frameGeometry();
     const QColor colour(0x12, 0xab, 0x34);
-    ColourWindow other(covered.adjusted(-40, -40, 40, 40), colour.name());
+    ColourWindowProcess other(covered.adjusted(-40, -40, 40, 40), colour.name());
     QVERIFY(other.isReady());
     world.window.raise(); // back on top of the other window
     QTest::qWait(100);

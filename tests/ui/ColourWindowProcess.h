@@ -1,0 +1,41 @@
+#pragma once
+// Another program's window for the tests: runs vo-colour-window at the given place and waits
+// until it has painted; ends it again when destroyed.
+
+#include <QProcess>
+#include <QRect>
+#include <QString>
+
+#include <csignal>
+
+class ColourWindowProcess
+{
+public:
+    ColourWindowProcess(const QRect &area, const QString &colour)
+    {
+        m_process.start(QStringLiteral(VO_COLOUR_WINDOW),
+                        {QString::number(area.x()), QString::number(area.y()),
+                         QString::number(area.width()), QString::number(area.height()), colour});
+        m_ready = m_process.waitForReadyRead(10000) && m_process.readLine().startsWith("ready");
+    }
+    ~ColourWindowProcess()
+    {
+        resume();
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(3000))
+            m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+    ColourWindowProcess(const ColourWindowProcess &) = delete;
+    ColourWindowProcess &operator=(const ColourWindowProcess &) = delete;
+
+    bool isReady() const { return m_ready; }
+
+    // A hung program: stopped, it repaints nothing until resumed.
+    void stop() { ::kill(static_cast<pid_t>(m_process.processId()), SIGSTOP); }
+    void resume() { ::kill(static_cast<pid_t>(m_process.processId()), SIGCONT); }
+
+private:
+    QProcess m_process;
+    bool m_ready = false;
+};
