@@ -60,15 +60,10 @@ AtomicFile::~AtomicFile()
 
 void AtomicFile::append(const iovec *buffers, int count)
 {
-    writeAll(m_end, true, buffers, count);
+    writeAt(m_end, buffers, count);
 }
 
 void AtomicFile::writeAt(off_t offset, const iovec *buffers, int count)
-{
-    writeAll(offset, false, buffers, count);
-}
-
-void AtomicFile::writeAll(off_t offset, bool append, const iovec *buffers, int count)
 {
     std::vector<iovec> pending(buffers, buffers + count);
     std::size_t first = 0;
@@ -98,8 +93,7 @@ void AtomicFile::writeAll(off_t offset, bool append, const iovec *buffers, int c
                 ++first;
         }
     }
-    if (append || offset > m_end)
-        m_end = std::max(m_end, offset);
+    m_end = std::max(m_end, offset);
 }
 
 void AtomicFile::commit()

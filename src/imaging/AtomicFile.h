@@ -5,6 +5,10 @@
 // renames it over the target; the destructor removes the temporary file if commit() did not
 // happen or failed. Every failure throws the writers' save error (core::Error 5) with the status
 // of the failing call's errno.
+// The data is not flushed to the disk before the rename (an fdatasync would add about 25 ms to a
+// 4K BMP and 5 to 15 ms to its JPEG, several times the save itself): in normal operation the
+// target is never partial either way, and across a power cut the file system's own ordering
+// applies (ext4 writes a file renamed over another before the rename is committed).
 
 #include <QByteArray>
 #include <QString>
@@ -31,8 +35,6 @@ public:
     const QByteArray &temporaryPath() const { return m_temporaryPath; }
 
 private:
-    void writeAll(off_t offset, bool append, const iovec *buffers, int count);
-
     QByteArray m_targetPath;
     QByteArray m_temporaryPath;
     int m_fd = -1;
