@@ -12,13 +12,10 @@
 #include "core/Error.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QGroupBox>
 #include <QIcon>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPixmap>
@@ -63,18 +60,22 @@ bool styleSheetParses(const QString &sheet)
     return !s_styleSheetRejected;
 }
 
-void setBackground(QWidget &widget, const QColor &colour)
+// The window's own style sheet would take back colours set through palettes when it polishes
+// the controls, so the skin's colours are rules of the window's sheet too: this one, for the
+// window itself and its option buttons, check boxes, frames and labels.
+QString buttonFaceRule(const QString &windowName, const QColor &buttonFace)
 {
-    QPalette palette = widget.palette();
-    palette.setColor(QPalette::Window, colour);
-    widget.setPalette(palette);
-    widget.setAutoFillBackground(true);
+    return QStringLiteral("QWidget#%1, QRadioButton, QCheckBox, QGroupBox, QLabel { background-color: %2; }")
+        .arg(windowName, buttonFace.name());
 }
 
-bool takesSkinBackground(const QWidget *widget)
+void appendStyleSheet(QWidget &window, const QString &sheet)
 {
-    return qobject_cast<const QRadioButton *>(widget) || qobject_cast<const QCheckBox *>(widget)
-        || qobject_cast<const QGroupBox *>(widget) || qobject_cast<const QLabel *>(widget);
+    const QString current = window.styleSheet();
+    // A sheet that replaces another one before the window was first shown has no effect in
+    // Qt 6.4 (the window keeps drawing with the old one); taking the old one off first works.
+    window.setStyleSheet(QString());
+    window.setStyleSheet(current.isEmpty() ? sheet : current + QLatin1Char('\n') + sheet);
 }
 
 } // namespace
@@ -141,12 +142,10 @@ void StartUp::ApplySkin()
     if (skinPath.isEmpty())
         return;
 
-    const QColor buttonFace = QApplication::palette().color(QPalette::Button);
-    setBackground(m_window, buttonFace);
-    for (QWidget *control : m_window.findChildren<QWidget *>()) {
-        if (takesSkinBackground(control))
-            setBackground(*control, buttonFace);
-    }
+    if (m_window.objectName().isEmpty())
+        m_window.setObjectName(QStringLiteral("Form1"));
+    appendStyleSheet(m_window, buttonFaceRule(m_window.objectName(),
+                                              QApplication::palette().color(QPalette::Button)));
 
     QFile file(skinPath);
     if (!file.open(QIODevice::ReadOnly))
@@ -158,8 +157,7 @@ void StartUp::ApplySkin()
         throw core::Error(core::Error::InvalidArgument,
                           QStringLiteral("Cannot load the skin %1: it is not a valid style sheet").arg(skinPath));
 
-    const QString designSheet = m_window.styleSheet();
-    m_window.setStyleSheet(designSheet.isEmpty() ? sheet : designSheet + QLatin1Char('\n') + sheet);
+    appendStyleSheet(m_window, sheet);
 }
 
 void StartUp::Form_Load()

@@ -40,9 +40,23 @@ QStringList reportedNumbers(const testsupport::RecordingDialogs &dialogs)
     return numbers;
 }
 
-QColor background(const QWidget *widget)
+// The colours the shown window shows at a spot of its own background and at the right end of
+// some controls (past their text).
+QList<QColor> backgrounds(ui::MainWindow &window)
 {
-    return widget->palette().color(QPalette::Window);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return {};
+    const QImage image = window.grab().toImage();
+    QList<QColor> colours{image.pixelColor(2, 2)};
+    for (const QWidget *control : std::initializer_list<const QWidget *>{
+             window.Option3(), window.Option5(), window.Frame2(), window.Label1()}) {
+        // A frame draws its own panel below its title; its background shows beside the title.
+        const QRect area(control->mapTo(&window, QPoint(0, 0)), control->size());
+        const bool frame = qobject_cast<const QGroupBox *>(control);
+        colours.append(image.pixelColor(area.right() - 1, frame ? area.top() + 2 : area.center().y()));
+    }
+    return colours;
 }
 
 } // namespace
@@ -203,7 +217,7 @@ private slots:
         QTest::addColumn<bool>("applied");
         QTest::addColumn<QStringList>("reported");
 
-        const QByteArray valid = "QPushButton { color: rgb(1, 2, 3); }";
+        const QByteArray valid = "QLabel#Label1 { background-color: rgb(10, 20, 30); }";
         QTest::newRow("absent") << "none" << valid << false << false << QStringList{};
         QTest::newRow("in the program folder") << "program" << valid << true << true << QStringList{};
         QTest::newRow("in the data folder") << "data" << valid << true << true << QStringList{};
@@ -228,7 +242,8 @@ private slots:
             else
                 start.writeFile(folder + "/x/o.cjs", sheet);
         }
-        const QColor design = background(&start.window);
+        // The design colour of the window, its frames, option buttons and label.
+        const QList<QColor> design(5, QColor(Qt::white));
         const QString designSheet = start.window.styleSheet();
         if (!reported.isEmpty())
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Could not parse stylesheet"));
@@ -236,13 +251,14 @@ private slots:
 
         QCOMPARE(reportedNumbers(start.dialogs), reported);
         const QColor face = QApplication::palette().color(QPalette::Button);
-        QVERIFY(face != design);
-        QCOMPARE(background(&start.window), coloured ? face : design);
-        for (const QWidget *control : std::initializer_list<const QWidget *>{
-                 start.window.Option1(), start.window.Option5(), start.window.Frame2(), start.window.Label1()})
-            QCOMPARE(background(control) == face, coloured);
-        QCOMPARE(start.window.styleSheet().contains(QString::fromUtf8(sheet)) && !sheet.isEmpty(), applied);
-        if (!applied)
+        QVERIFY(!design.contains(face));
+        QList<QColor> expected = coloured ? QList<QColor>(design.size(), face) : design;
+        if (applied)
+            expected.last() = QColor(10, 20, 30); // Label1, by the skin's own rule
+        QCOMPARE(backgrounds(start.window), expected);
+        if (!applied && !sheet.isEmpty())
+            QVERIFY(!start.window.styleSheet().contains(QString::fromUtf8(sheet)));
+        if (!coloured)
             QCOMPARE(start.window.styleSheet(), designSheet);
         // Restoring still ran after the skin step.
         QCOMPARE(start.window.Text2()->text(), QStringLiteral("Screenshots"));
