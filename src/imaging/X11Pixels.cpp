@@ -41,8 +41,7 @@ std::shared_ptr<const X11Pixels> X11Pixels::request(std::shared_ptr<X11Connectio
         pixels->m_segment = connection->segmentPool().take(layout.byteCount());
         if (!pixels->m_segment)
             pixels->m_segment = ShmSegment::create(c, layout.byteCount());
-        if (!pixels->m_segment)
-            return nullptr;
+        useShm = pixels->m_segment != nullptr; // else (no shared memory left) plain GetImage
     }
     const int bands = (layout.height + bandRows - 1) / bandRows;
     pixels->m_bands.resize(static_cast<std::size_t>(bands));

@@ -29,8 +29,9 @@ public:
         int height = 0;
     };
 
-    // Sends the requests for rect of the root window; returns nullptr if they cannot be made
-    // (no memory, or no segment with useShm). Only a fresh segment is waited for (its attach).
+    // Sends the requests for rect of the root window (through a shared-memory segment with
+    // useShm, if one can be had); returns nullptr for an unusable layout. Nothing is waited for
+    // but the server's attaching of a fresh segment.
     static std::shared_ptr<const X11Pixels> request(std::shared_ptr<X11Connection> connection,
                                                     const Rect &rect, QList<QRgb> palette,
                                                     bool useShm, int bandRows);
