@@ -106,7 +106,7 @@ QString AppTitle(const QString &productName)
 
 void SetAppTitle()
 {
-    QGuiApplication::setApplicationDisplayName(AppTitle(QString::fromUtf8(ProductName)));
+    QCoreApplication::setApplicationName(AppTitle(QString::fromUtf8(ProductName)));
 }
 
 StartUp::StartUp(ui::MainWindow &window, SettingsStore &settings, ErrorReporter &reporter,
@@ -186,9 +186,6 @@ void StartUp::Form_Load()
          }},
         {126, [&] {
              m_window.setWindowTitle(QString::fromUtf8(ProductName));
-             // The native window takes its caption now, before SetAppTitle: Qt on X11 appends
-             // the application's display name to captions it formats after that is set.
-             m_window.winId();
              return Next;
          }},
         {126, [&] {

@@ -39,9 +39,10 @@ QStringList OptionalFileFolders();
 // characters ("Vistarel Ombrix" gives "Vistarel"). A name without a blank gives the empty text.
 QString AppTitle(const QString &productName);
 
-// Makes AppTitle(ProductName) the application's display name, the caption of message boxes
-// that have none of their own. Windows whose native window exists already keep their caption
-// as it is; Qt appends the display name to captions it formats afterwards.
+// Makes AppTitle(ProductName) the application's title: QGuiApplication::applicationDisplayName()
+// answers it from then on, and boxes without a caption of their own take it. It is set as the
+// application name, not as a display name: Qt on X11 appends a display name to every window
+// caption ("Application Error — Vistarel"), which would change the program's own captions.
 void SetAppTitle();
 
 class StartUp

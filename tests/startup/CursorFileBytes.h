@@ -1,37 +1,25 @@
 #pragma once
-// Builds the bytes of a small Windows cursor file: one entry, a 32-bit image whose pixels are
-// all the given colour, and the hot spot in the entry's planes / bit-count fields.
+// The bytes of a small Windows cursor file: one entry holding a 32-bit image of one colour,
+// with the hot spot in the entry's planes / bit-count fields.
 
 #include <QByteArray>
 #include <QPoint>
-#include <QRgb>
-#include <QSize>
-#include <QtEndian>
 
 namespace testsupport {
 
-inline QByteArray cursorFileBytes(QSize size, QPoint hotSpot, QRgb colour = qRgba(200, 30, 30, 255),
-                                  quint16 type = 2)
+inline QByteArray cursorFileBytes(int size, QPoint hotSpot)
 {
     QByteArray bytes;
-    const auto u8 = [&](int v) { bytes.append(char(v & 0xff)); };
-    const auto u16 = [&](int v) { u8(v); u8(v >> 8); };
-    const auto u32 = [&](quint32 v) { u16(int(v & 0xffff)); u16(int(v >> 16)); };
-    const int w = size.width(), h = size.height();
-    const int xorBytes = w * h * 4;
-    const int andBytes = (w + 31) / 32 * 4 * h;
-
-    u16(0); u16(type); u16(1);                                  // header
-    u8(w); u8(h); u8(0); u8(0);                                 // entry: size, colours, reserved
-    u16(hotSpot.x()); u16(hotSpot.y());                         //   hot spot
-    u32(quint32(40 + xorBytes + andBytes)); u32(6 + 16);        //   data size and offset
-    u32(40); u32(quint32(w)); u32(quint32(2 * h)); u16(1); u16(32); // BITMAPINFOHEADER
-    u32(0); u32(quint32(xorBytes + andBytes)); u32(0); u32(0); u32(0); u32(0);
-    for (int i = 0; i < w * h; ++i) {                           // BGRA, bottom-up
-        u8(qBlue(colour)); u8(qGreen(colour)); u8(qRed(colour)); u8(qAlpha(colour));
-    }
-    bytes.append(QByteArray(andBytes, '\0'));
-    return bytes;
+    const auto u16 = [&](int v) { bytes.append(char(v & 0xff)).append(char((v >> 8) & 0xff)); };
+    const auto u32 = [&](int v) { u16(v & 0xffff); u16(v >> 16); };
+    const int pixels = size * size * 4, mask = (size + 31) / 32 * 4 * size;
+    u16(0), u16(2), u16(1);                                       // reserved, type 2: cursor, count
+    u16(size | size << 8), u16(0), u16(hotSpot.x()), u16(hotSpot.y()); // size, colours, hot spot
+    u32(40 + pixels + mask), u32(6 + 16);                         // data size and offset
+    u32(40), u32(size), u32(2 * size), u16(1), u16(32), u32(0), u32(pixels + mask), u32(0), u32(0), u32(0), u32(0);
+    for (int i = 0; i < size * size; ++i)
+        bytes.append("\x1e\x1e\xc8\xff", 4);                      // BGRA
+    return bytes.append(QByteArray(mask, '\0'));
 }
 
 } // namespace testsupport

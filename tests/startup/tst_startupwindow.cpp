@@ -1,24 +1,20 @@
-// The main window on a real X server after the load step: its caption is exactly the product
-// name (Qt appends the application's display name to captions it formats once that name is
-// set), before and after the window was hidden and shown again as a capture does, and the
-// window manager gets all four icon images.
+// Captions on a real X server after the load step: the main window's is exactly the product
+// name and a box's exactly its own (Qt would append an application display name to both),
+// also after the window was hidden and shown again as a capture does.
 #include "StartUpFixture.h"
 
-#include <QApplication>
+#include <QMessageBox>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTest>
 
 namespace {
 
-QString xprop(const QWidget &window, const QStringList &properties)
+QString netWmName(const QWidget &window)
 {
-    QProcess process;
-    process.start(QStringLiteral("xprop"),
-                  QStringList{"-len", "1000000", "-id", QString::number(window.winId()), "-notype"} + properties);
-    if (!process.waitForFinished(10000) || process.exitCode() != 0)
-        return QStringLiteral("xprop failed: ") + QString::fromLocal8Bit(process.readAllStandardError());
-    return QString::fromUtf8(process.readAllStandardOutput());
+    QProcess xprop;
+    xprop.start("xprop", {"-id", QString::number(window.winId()), "-notype", "_NET_WM_NAME", "WM_NAME"});
+    xprop.waitForFinished(10000);
+    return QString::fromUtf8(xprop.readAllStandardOutput()).section('\n', 0, 0);
 }
 
 } // namespace
@@ -28,38 +24,22 @@ class TestStartUpWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void captionIsTheProductNameOnTheServer()
+    void captionsAreExactlyTheirOwn()
     {
         testsupport::StartUpFixture start;
         start.startUp.Form_Load();
-        start.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&start.window));
+        for (int round = 0; round < 2; ++round) {
+            start.window.hide();
+            start.window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&start.window));
+            QCOMPARE(netWmName(start.window), QStringLiteral("_NET_WM_NAME = \"Vistarel Ombrix\""));
+        }
 
-        const QString expected = QStringLiteral("_NET_WM_NAME = \"Vistarel Ombrix\"\nWM_NAME = \"Vistarel Ombrix\"\n");
-        QCOMPARE(xprop(start.window, {"_NET_WM_NAME", "WM_NAME"}), expected);
+        QMessageBox box(QMessageBox::Warning, "Application Error", "text", QMessageBox::Ok, &start.window);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        QCOMPARE(netWmName(box), QStringLiteral("_NET_WM_NAME = \"Application Error\""));
         QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("Vistarel"));
-
-        start.window.hide();
-        QTRY_VERIFY(!start.window.isVisible());
-        start.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&start.window));
-        QCOMPARE(xprop(start.window, {"_NET_WM_NAME", "WM_NAME"}), expected);
-        QVERIFY(start.dialogs.messages.isEmpty());
-    }
-
-    void windowManagerGetsTheFourIconImages()
-    {
-        testsupport::StartUpFixture start;
-        start.startUp.Form_Load();
-        start.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&start.window));
-
-        QStringList sizes;
-        static const QRegularExpression header(QStringLiteral("Icon \\((\\d+) x (\\d+)\\)"));
-        for (auto match = header.globalMatch(xprop(start.window, {"_NET_WM_ICON"})); match.hasNext();)
-            sizes.append(match.next().captured(1));
-        sizes.sort();
-        QCOMPARE(sizes, (QStringList{"128", "256", "32", "48"}));
     }
 };
 
