@@ -7,42 +7,62 @@
 #include <QSettings>
 #include <QTemporaryFile>
 #include <atomic>
+#include <functional>
 
 namespace app::IniText {
 
 namespace {
 
 // QSettings syncs its files to the disk (and its lock file too), which costs milliseconds
-// on a real disk for a file that is thrown away at once: a memory-backed folder is preferred.
-QString scratchFolder()
+// on a real disk for a file that is thrown away at once: memory-backed folders come first, the
+// system's temporary folder last, each tried in turn when a scratch file fails in the one
+// before.
+const QStringList &scratchFolders()
 {
-    static const QString folder = [] {
-        const QString candidates[] = {qEnvironmentVariable("XDG_RUNTIME_DIR"),
-                                      QStringLiteral("/dev/shm")};
-        for (const QString &candidate : candidates) {
+    static const QStringList folders = [] {
+        QStringList list;
+        for (const QString &candidate :
+             {qEnvironmentVariable("XDG_RUNTIME_DIR"), QStringLiteral("/dev/shm")}) {
             const QFileInfo info(candidate);
             if (!candidate.isEmpty() && info.isDir() && info.isWritable())
-                return candidate;
+                list.append(candidate);
         }
-        return QDir::tempPath();
+        if (!list.contains(QDir::tempPath()))
+            list.append(QDir::tempPath());
+        return list;
     }();
-    return folder;
+    return folders;
 }
 
-QString scratchTemplate()
+QString scratchTemplate(const QString &folder)
 {
     static std::atomic<quint64> counter{0};
-    return scratchFolder() + QStringLiteral("/vistarel-ombrix-%1-%2-XXXXXX.ini")
-                                  .arg(QCoreApplication::applicationPid())
-                                  .arg(++counter);
+    return folder + QStringLiteral("/vistarel-ombrix-%1-%2-XXXXXX.ini")
+                        .arg(QCoreApplication::applicationPid())
+                        .arg(++counter);
+}
+
+template <typename Result>
+std::optional<Result> inScratchFile(
+    const std::function<std::optional<Result>(const QString &fileTemplate)> &attempt)
+{
+    for (const QString &folder : scratchFolders()) {
+        try {
+            if (std::optional<Result> result = attempt(scratchTemplate(folder)))
+                return result;
+        } catch (...) {
+            // Out of memory at worst; the next folder may still do.
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
 
 std::optional<Entries> parse(const QByteArray &bytes)
 {
-    try {
-        QTemporaryFile scratch(scratchTemplate());
+    return inScratchFile<Entries>([&](const QString &fileTemplate) -> std::optional<Entries> {
+        QTemporaryFile scratch(fileTemplate);
         if (!scratch.open() || scratch.write(bytes) != bytes.size() || !scratch.flush())
             return std::nullopt;
         const QSettings settings(scratch.fileName(), QSettings::IniFormat);
@@ -52,15 +72,13 @@ std::optional<Entries> parse(const QByteArray &bytes)
         for (const QString &key : keys)
             entries.append({key, settings.value(key)});
         return entries;
-    } catch (...) {
-        return std::nullopt;
-    }
+    });
 }
 
 std::optional<QByteArray> serialize(const Entries &entries)
 {
-    try {
-        QTemporaryFile scratch(scratchTemplate());
+    return inScratchFile<QByteArray>([&](const QString &fileTemplate) -> std::optional<QByteArray> {
+        QTemporaryFile scratch(fileTemplate);
         if (!scratch.open())
             return std::nullopt;
         scratch.close();
@@ -80,9 +98,7 @@ std::optional<QByteArray> serialize(const Entries &entries)
         if (written.error() != QFileDevice::NoError)
             return std::nullopt;
         return bytes;
-    } catch (...) {
-        return std::nullopt;
-    }
+    });
 }
 
 } // namespace app::IniText

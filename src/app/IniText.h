@@ -4,8 +4,8 @@
 // it has seen that it trusts while their size and time stamp (to the millisecond) look
 // unchanged; so each conversion runs on a scratch file of a name never used before in this
 // process, which that cache cannot answer. Scratch files live in a memory-backed folder when
-// there is one ($XDG_RUNTIME_DIR, /dev/shm), else in the system's temporary folder, and are
-// removed before the functions return.
+// there is one ($XDG_RUNTIME_DIR, /dev/shm), or else (and when that fails) in the system's
+// temporary folder, and are removed before the functions return.
 
 #include <QByteArray>
 #include <QList>
