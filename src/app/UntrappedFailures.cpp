@@ -2,6 +2,7 @@
 
 #include "ErrorReporter.h"
 
+#include <QElapsedTimer>
 #include <QtGlobal>
 
 namespace app {
@@ -24,7 +25,14 @@ QString BuildUntrappedReport(const QString &where, const Failure &failure)
            + QLatin1String(SupportAddress);
 }
 
-UntrappedFailures::UntrappedFailures(Dialogs &dialogs) : m_dialogs(dialogs) {}
+UntrappedFailures::UntrappedFailures(Dialogs &dialogs)
+    : m_dialogs(dialogs), m_clock([timer = QElapsedTimer()]() mutable {
+          if (!timer.isValid())
+              timer.start();
+          return timer.elapsed();
+      })
+{
+}
 
 void UntrappedFailures::run(const QString &where, const std::function<void()> &handler) noexcept
 {
@@ -45,15 +53,18 @@ void UntrappedFailures::reportCurrent(const QString &where) noexcept
 void UntrappedFailures::report(const QString &where, const Failure &failure) noexcept
 {
     try {
-        for (const Entry &entry : std::as_const(m_quiet)) {
+        const qint64 now = m_clock();
+        m_quiet.removeIf([&](const Entry &e) { return now - e.lastSeen >= QuietPeriodMs; });
+        for (Entry &entry : m_quiet) {
             if (entry.sameAs(where, failure)) {
+                entry.lastSeen = now;
                 ++m_quietedCount;
                 return;
             }
         }
         if (m_quiet.size() >= MaxQuiet)
             m_quiet.removeFirst();
-        const Entry entry{where, failure};
+        const Entry entry{where, failure, now};
         m_quiet.append(entry);
         qWarning("Untrapped failure in %s: %s", qPrintable(where),
                  qPrintable(failure.description));

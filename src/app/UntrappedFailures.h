@@ -2,10 +2,11 @@
 // Reports the failures of handlers that have no trap of their own: a control's change handler
 // whose settings write fails, or anything else that reaches the event loop. The user is told
 // clearly but never flooded: each failure is shown once in an "Application Error" box with a
-// warning icon, and the same failure (same place, description and number) stays quiet until its
-// place has run once without failing. Failures that happen while a box is open are shown one
-// after another when it closes, each distinct one once. Holds a reference to the dialogs, which
-// must outlive it.
+// warning icon, and the same failure (same place, description and number) stays quiet while it
+// keeps recurring: until it has not recurred for QuietPeriodMs, or until its place has run once
+// without failing (run()). Failures that happen while a box is open are shown one after another
+// when it closes, each distinct one once. Holds a reference to the dialogs, which must outlive
+// it.
 
 #include "Dialogs.h"
 #include "Failure.h"
@@ -23,7 +24,13 @@ QString BuildUntrappedReport(const QString &where, const Failure &failure);
 class UntrappedFailures
 {
 public:
+    static constexpr qint64 QuietPeriodMs = 30000;
+
     explicit UntrappedFailures(Dialogs &dialogs);
+
+    // Milliseconds from any fixed start (default: a monotonic clock). Tests only.
+    using Clock = std::function<qint64()>;
+    void setClock(Clock clock) { m_clock = std::move(clock); }
 
     // Runs an untrapped handler, named by where (e.g. "Form1.Text1_Change"). A failure is
     // reported and not passed on; a run without failure lets where's failures be shown again.
@@ -36,9 +43,6 @@ public:
     // where has run without failing: its failures will be shown again when they recur.
     void succeeded(const QString &where);
 
-    // Whether any shown failure is being kept quiet (a cheap test before succeeded()).
-    bool hasQuietFailures() const { return !m_quiet.isEmpty(); }
-
     // How many failures were kept quiet since construction.
     int quietedCount() const { return m_quietedCount; }
 
@@ -47,6 +51,7 @@ private:
     {
         QString where;
         Failure failure;
+        qint64 lastSeen = 0;
         bool sameAs(const QString &w, const Failure &f) const
         {
             return where == w && failure.number == f.number
@@ -56,6 +61,7 @@ private:
     void show(const Entry &entry) noexcept;
 
     Dialogs &m_dialogs;
+    Clock m_clock;
     QList<Entry> m_quiet;   // shown, not to be shown again yet
     QList<Entry> m_pending; // to be shown when the open box closes
     bool m_showing = false;
