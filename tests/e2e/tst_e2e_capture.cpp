@@ -148,18 +148,10 @@ void tst_E2eCapture::captureNowWritesTheScreenAndClosingEndsTheProgram()
                                .section('\n', 0, 0);
     QVERIFY2(!window.isEmpty(), "the main window did not appear");
     const QString shell = xdotool({"getwindowgeometry", "--shell", window}).value_or(QString());
-    QRect geometry;
-    for (const QString &line : shell.split('\n')) {
-        const int value = line.section('=', 1).toInt();
-        if (line.startsWith("X="))
-            geometry.moveLeft(value);
-        else if (line.startsWith("Y="))
-            geometry.moveTop(value);
-        else if (line.startsWith("WIDTH="))
-            geometry.setWidth(value);
-        else if (line.startsWith("HEIGHT="))
-            geometry.setHeight(value);
-    }
+    const auto field = [&shell](const char *name) {
+        return shell.section(QString(name) + '=', 1).section('\n', 0, 0).toInt();
+    };
+    const QRect geometry(field("X"), field("Y"), field("WIDTH"), field("HEIGHT"));
     QCOMPARE(geometry.size(), QSize(536, 281));
     QTest::qWait(300); // let the window paint before it is clicked
 
