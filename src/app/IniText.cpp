@@ -7,11 +7,27 @@
 #include <QSettings>
 #include <QTemporaryFile>
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <functional>
 
 namespace app::IniText {
 
 namespace {
+
+// Scratch files of copies that were killed while they used one (their names carry the process
+// id): left alone, each kill would leave a file in memory until the next restart.
+void removeOrphans(const QString &folder)
+{
+    const QStringList names =
+        QDir(folder).entryList({QStringLiteral("vistarel-ombrix-*")}, QDir::Files | QDir::Hidden);
+    for (const QString &name : names) {
+        const qint64 pid = name.section(u'-', 2, 2).toLongLong();
+        if (pid > 0 && pid != QCoreApplication::applicationPid() && ::kill(pid_t(pid), 0) != 0
+            && errno == ESRCH)
+            QFile::remove(folder + u'/' + name);
+    }
+}
 
 // QSettings syncs its files to the disk (and its lock file too), which costs milliseconds
 // on a real disk for a file that is thrown away at once: memory-backed folders come first, the
@@ -29,6 +45,8 @@ const QStringList &scratchFolders()
         }
         if (!list.contains(QDir::tempPath()))
             list.append(QDir::tempPath());
+        for (const QString &folder : list)
+            removeOrphans(folder);
         return list;
     }();
     return folders;

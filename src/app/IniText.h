@@ -5,7 +5,8 @@
 // unchanged; so each conversion runs on a scratch file of a name never used before in this
 // process, which that cache cannot answer. Scratch files live in a memory-backed folder when
 // there is one ($XDG_RUNTIME_DIR, /dev/shm), or else (and when that fails) in the system's
-// temporary folder, and are removed before the functions return.
+// temporary folder, and are removed before the functions return; those left by killed copies
+// are removed at the first conversion of a process.
 
 #include <QByteArray>
 #include <QList>

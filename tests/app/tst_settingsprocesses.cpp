@@ -46,6 +46,9 @@ private slots:
         QVERIFY(m_home.isValid());
         qputenv("HOME", QFile::encodeName(m_home.path()));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path() + "/config"));
+        // The killed copies' scratch files: here, to be looked at.
+        QVERIFY(QDir().mkpath(m_home.path() + "/runtime"));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.path() + "/runtime"));
     }
     void init()
     {
@@ -88,6 +91,16 @@ private slots:
             QCOMPARE(QDir(QFileInfo(m_file).absolutePath()).entryList(QDir::Files | QDir::Hidden),
                      QStringList({"Vistarel Ombrix.conf", "Vistarel Ombrix.conf.lock"}));
         }
+    }
+
+    void killedCopiesScratchFilesAreRemovedByTheNext()
+    {
+        QFile orphan(m_home.path() + "/runtime/vistarel-ombrix-999999999-1-abcdef.ini");
+        QVERIFY(orphan.open(QIODevice::WriteOnly));
+        orphan.close();
+        QCOMPARE(runWriter({"get", m_file, "Text1"}), QString("<absent>"));
+        QVERIFY(runWriter({"set", m_file, "Text1", "x"}).isEmpty());
+        QCOMPARE(QDir(m_home.path() + "/runtime").entryList(QDir::Files), QStringList());
     }
 
     void twoWritersLoseNothing()
