@@ -11,12 +11,14 @@
 #include "Trap.h"
 #include "core/Error.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QPointer>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTimer>
@@ -104,6 +106,7 @@ void CaptureCommand::PushButton1_Click()
     QString BaseName;
     std::int32_t counter = 0;
     QString candidate;
+    QPointer<QWidget> focused;
 
     // Statements 130 to 144 each blank out one character of the typed name.
     const QString pathCharacters = QStringLiteral("/\\*:?<>|");
@@ -169,6 +172,7 @@ void CaptureCommand::PushButton1_Click()
         {152, [&] {
              if (m_settler)
                  m_settler->prepare(w);
+             focused = w.focusWidget();
              w.hide();
              return Trap::Next;
          }},
@@ -177,7 +181,7 @@ void CaptureCommand::PushButton1_Click()
              QCoreApplication::processEvents();
              if (m_backend)
                  m_backend->sync();
-             if (m_settler)
+             if (m_settler && !w.isVisible())
                  m_settler->waitUntilRepainted();
              return Trap::Next;
          }},
@@ -210,6 +214,12 @@ void CaptureCommand::PushButton1_Click()
              w.show();
              w.raise();
              w.activateWindow();
+             // Hidden and shown again faster than the toolkit notices a focus change, the window
+             // keeps the input focus but loses its active state: restore both.
+             if (QGuiApplication::focusWindow() == w.windowHandle() && !w.isActiveWindow())
+                 QApplication::setActiveWindow(&w);
+             if (focused)
+                 focused->setFocus(Qt::ActiveWindowFocusReason);
              return Trap::Next;
          }},
         {178, [&] { w.setMousePointer(MainWindow::PointerDefault); return 182; }, 182},

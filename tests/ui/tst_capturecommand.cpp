@@ -12,6 +12,7 @@
 #include "SettingsStore.h"
 #include "core/Error.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
@@ -275,6 +276,9 @@ void tst_CaptureCommand::missingFolderShowsTheMessage()
 void tst_CaptureCommand::secondClickDuringACaptureReturnsAtOnce()
 {
     World world(Counter);
+    world.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&world.window));
+    world.window.PushButton1()->setFocus();
     bool capturingInside = false;
     // The command processes events while the window is hidden: a second click runs then.
     QTimer::singleShot(0, &world.window, [&] {
@@ -288,6 +292,7 @@ void tst_CaptureCommand::secondClickDuringACaptureReturnsAtOnce()
     QCOMPARE(world.statements.count(100), 2);
     QCOMPARE(world.statements.count(102), 1);
     world.verifyCameBack();
+    QTRY_COMPARE(QApplication::focusWidget(), world.window.PushButton1()); // focus comes back too
 }
 
 void tst_CaptureCommand::failureResumesAtTheNextStatement_data()
