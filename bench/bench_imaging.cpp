@@ -213,18 +213,25 @@ int main(int argc, char *argv[])
     const FreshProcess prepared = measureFreshProcess(true);
     const double frameMb = double(size.width()) * size.height() * 4 / 1e6;
 
-    auto mb = [](const QString &path) { return double(QFileInfo(path).size()) / 1e6; };
     std::printf("imaging bench: %dx%d, %d bits per pixel, median of %d runs\n", size.width(),
                 size.height(), bitsPerPixel, repetitions);
-    std::printf("  capture alone                    %8.1f ms\n", median(capture.times));
-    std::printf("  JPEG q85 encode+write alone      %8.1f ms  (%.2f MB)\n", median(encode.times), mb(encoded));
-    std::printf("  capture+JPEG q85                 %8.1f ms\n", median(captureJpeg.times));
-    std::printf("  capture+BMP                      %8.1f ms  (%.2f MB)\n", median(captureBmp.times), mb(bmp));
-    std::printf("  Qt grabWindow+QImageWriter JPEG  %8.1f ms  (%.2f MB)\n", median(qtJpeg.times), mb(qtJpegFile));
-    std::printf("  Qt grabWindow+QImage::save BMP   %8.1f ms  (%.2f MB)\n", median(qtBmp.times), mb(qtBmpFile));
+    const auto line = [](const char *what, double ms, const QString &file = {}) {
+        if (file.isEmpty())
+            std::printf("  %-32s %8.1f ms\n", what, ms);
+        else
+            std::printf("  %-32s %8.1f ms  (%.2f MB)\n", what, ms,
+                        double(QFileInfo(file).size()) / 1e6);
+    };
+    line("capture alone", median(capture.times));
+    line("JPEG q85 encode+write alone", median(encode.times), encoded);
+    line("capture+JPEG q85", median(captureJpeg.times));
+    line("capture+BMP", median(captureBmp.times), bmp);
+    line("Qt grabWindow+QImageWriter JPEG", median(qtJpeg.times), qtJpegFile);
+    line("Qt grabWindow+QImage::save BMP", median(qtBmp.times), qtBmpFile);
     std::printf("  fdatasync before rename would add: JPEG %.1f ms, BMP %.1f ms\n", syncJpeg,
                 syncBmp);
-    std::printf("  a fresh process's first capture+JPEG; peak memory above idle (framebuffer %.1f MB):\n",
+    std::printf("  a fresh process's first capture+JPEG; peak memory above idle "
+                "(framebuffer %.1f MB):\n",
                 frameMb);
     std::printf("    no prepared segment   %8.1f ms  %6.1f MB (%.2f x framebuffer)\n",
                 cold.firstCaptureMs, cold.peakMb - cold.idleMb,

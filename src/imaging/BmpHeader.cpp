@@ -28,7 +28,8 @@ BmpHeader BmpHeader::build(const PixelLayout &layout, const QList<QRgb> &palette
     const bool indexed = layout.isIndexed();
     const std::uint32_t extra = indexed ? 256u * 4u : 3u * 4u;
     const std::uint32_t offset = FileHeaderSize + InfoHeaderSize + extra;
-    header.rowBytes = (static_cast<std::size_t>(layout.width) * layout.bitsPerPixel + 31u) / 32u * 4u;
+    const auto bits = static_cast<std::size_t>(layout.width) * layout.bitsPerPixel;
+    header.rowBytes = (bits + 31u) / 32u * 4u;
     const std::uint64_t imageSize = static_cast<std::uint64_t>(header.rowBytes) * layout.height;
     header.fileSize = offset + imageSize;
     if (header.fileSize > 0xffffffffu)

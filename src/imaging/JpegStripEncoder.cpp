@@ -237,7 +237,7 @@ public:
         m_writing = true;
         while (!m_failed && m_next < static_cast<int>(m_ready.size())
                && m_ready[static_cast<std::size_t>(m_next)]) {
-            std::unique_ptr<StripOutput> next = std::move(m_ready[static_cast<std::size_t>(m_next)]);
+            auto next = std::move(m_ready[static_cast<std::size_t>(m_next)]);
             const int position = m_next;
             lock.unlock();
             try {
@@ -327,7 +327,8 @@ std::optional<SaveStatus> JpegStripEncoder::encode(int threads, const Sink &sink
         try {
             Compressor compressor;
             if (const int code = compressor.setUp(layout, m_quality, m_restartInterval)) {
-                fail(code == JERR_OUT_OF_MEMORY ? SaveStatus::OutOfMemory : SaveStatus::GenericError);
+                fail(code == JERR_OUT_OF_MEMORY ? SaveStatus::OutOfMemory
+                                                : SaveStatus::GenericError);
                 return;
             }
             std::vector<std::uint8_t *> rows(static_cast<std::size_t>(m_stripRows));
@@ -342,8 +343,10 @@ std::optional<SaveStatus> JpegStripEncoder::encode(int threads, const Sink &sink
                     fail(SaveStatus::GenericError);
                     return;
                 }
-                for (int y = top; y < bottom; ++y)
-                    rows[static_cast<std::size_t>(y - top)] = const_cast<std::uint8_t *>(m_data.scanLine(y));
+                for (int y = top; y < bottom; ++y) {
+                    rows[static_cast<std::size_t>(y - top)] =
+                        const_cast<std::uint8_t *>(m_data.scanLine(y));
+                }
                 std::unique_ptr<StripOutput> strip = output.buffer();
                 const int code = compressor.compress(rows.data(), bottom - top, *strip, layout,
                                                      m_data.palette, rgbRow.data());

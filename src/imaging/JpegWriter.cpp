@@ -27,9 +27,10 @@ void SaveJPG(const Picture &picture, const QString &path, std::uint8_t quality)
     try {
         AtomicFile file(path);
         JpegStripEncoder encoder(*data, quality);
-        const auto status = encoder.encode(encoderThreads(), [&file](const iovec *buffers, int count) {
+        const auto sink = [&file](const iovec *buffers, int count) {
             file.append(buffers, count);
-        });
+        };
+        const auto status = encoder.encode(encoderThreads(), sink);
         if (status)
             throw saveError(*status);
         file.commit();

@@ -78,10 +78,9 @@ Picture capturePrimaryScreen(const std::shared_ptr<X11Connection> &connection,
     }
 
     const auto pad = static_cast<std::size_t>(connection->scanlinePad());
-    const std::size_t stride =
-        (static_cast<std::size_t>(screen.width) * static_cast<std::size_t>(connection->bitsPerPixel())
-         + pad - 1)
-        / pad * pad / 8;
+    const auto bits = static_cast<std::size_t>(screen.width)
+                      * static_cast<std::size_t>(connection->bitsPerPixel());
+    const std::size_t stride = (bits + pad - 1) / pad * pad / 8;
     auto pixels = X11Pixels::request(connection, {screen.x, screen.y, screen.width, screen.height},
                                      std::move(palette), connection->shmUsable(),
                                      bandRows(bandBytes, std::max<std::size_t>(stride, 1),
@@ -105,8 +104,8 @@ X11CaptureBackend::X11CaptureBackend(std::shared_ptr<X11Connection> connection, 
             if (!picture.waitForPixels())
                 return;
             const auto &data = *picture.data();
-            const std::size_t rowBytes =
-                static_cast<std::size_t>(data.layout.width) * static_cast<std::size_t>(data.layout.bitsPerPixel / 8);
+            const auto rowBytes = static_cast<std::size_t>(data.layout.width)
+                                  * static_cast<std::size_t>(data.layout.bitsPerPixel / 8);
             unsigned sum = 0;
             for (int y = 0; y < data.layout.height; ++y) {
                 const auto *row = static_cast<const volatile std::uint8_t *>(data.scanLine(y));

@@ -104,7 +104,8 @@ void X11Connection::describeScreen(int screenNumber)
 
 void X11Connection::probeShm()
 {
-    const xcb_query_extension_reply_t *extension = xcb_get_extension_data(m_connection, &xcb_shm_id);
+    const xcb_query_extension_reply_t *extension =
+        xcb_get_extension_data(m_connection, &xcb_shm_id);
     if (!extension || !extension->present)
         return;
     XcbReply<xcb_shm_query_version_reply_t> version(

@@ -185,7 +185,8 @@ bool setMonitors(const imaging::X11Connection &screen, const std::vector<TestMon
         parts[2] = {&header, sizeof header};
         parts[3] = {&info, sizeof info};
         xcb_protocol_request_t request{2, &xcb_randr_id, XCB_RANDR_SET_MONITOR, 1};
-        const xcb_void_cookie_t cookie{xcb_send_request(c, XCB_REQUEST_CHECKED, parts + 2, &request)};
+        const xcb_void_cookie_t cookie{
+            xcb_send_request(c, XCB_REQUEST_CHECKED, parts + 2, &request)};
         imaging::XcbReply<xcb_generic_error_t> error(xcb_request_check(c, cookie));
         if (error)
             return false;

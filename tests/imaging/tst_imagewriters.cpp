@@ -28,8 +28,8 @@ QImage sampleImage(int width, int height)
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < width; ++x) {
             const int detail = ((x * 7 + y * 13) % 5) - 2;
-            line[x] = qRgb(qBound(0, wave(2 * x) + detail, 255), qBound(0, wave(3 * y) - detail, 255),
-                           wave(x + y));
+            line[x] = qRgb(qBound(0, wave(2 * x) + detail, 255),
+                           qBound(0, wave(3 * y) - detail, 255), wave(x + y));
         }
     }
     return image;
@@ -192,7 +192,8 @@ private slots:
         QFETCH(int, firstQuant);
         QTemporaryDir dir;
         const QString path = dir.filePath("q.jpg");
-        SaveJPG(Picture::fromImage(sampleImage(200, 150)), path, static_cast<std::uint8_t>(quality));
+        const auto byte = static_cast<std::uint8_t>(quality);
+        SaveJPG(Picture::fromImage(sampleImage(200, 150)), path, byte);
         QCOMPARE(firstQuantValue(contents(path)), firstQuant);
         QVERIFY(!QImage(path).isNull());
     }
@@ -203,7 +204,8 @@ private slots:
         const Picture picture = Picture::fromImage(sampleImage(400, 300));
         SaveJPG(picture, dir.filePath("0.jpg"), 0);
         SaveJPG(picture, dir.filePath("100.jpg"), 100);
-        QVERIFY(QFileInfo(dir.filePath("0.jpg")).size() < QFileInfo(dir.filePath("100.jpg")).size());
+        const QFileInfo lowest(dir.filePath("0.jpg")), highest(dir.filePath("100.jpg"));
+        QVERIFY(lowest.size() < highest.size());
     }
 
     void replacesAnExistingFile_data()

@@ -68,7 +68,10 @@ QSet<QByteArray> sharedMemorySegments()
 class ColourWindow : public QRasterWindow
 {
 protected:
-    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(QRect(QPoint(), size()), Qt::magenta); }
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter(this).fillRect(QRect(QPoint(), size()), Qt::magenta);
+    }
 };
 
 } // namespace
