@@ -30,6 +30,7 @@ int main(int argc, char *argv[])
     const std::unique_ptr<imaging::CaptureBackend> backend = imaging::loadCaptureBackend();
 
     ui::MainWindow window(settings);
+    window.setUntrappedFailures(&application.untrappedFailures());
     dialogs.setParentWindow(&window);
     ui::CaptureCommand capture(window, backend.get(), dialogs, reporter);
     ui::FolderBrowser browser(dialogs);

@@ -167,7 +167,8 @@ void StartUp::Form_Load()
     const auto restoreOption = [this](QRadioButton *button, const char *key, int defaultValue) {
         // Switching a button on runs its click handler, which switches the rest of its group off;
         // switching one off runs nothing.
-        button->setChecked(OptionValue(m_settings.GetSetting(QString::fromLatin1(key), defaultValue)));
+        const bool on = OptionValue(m_settings.GetSetting(QString::fromLatin1(key), defaultValue));
+        m_window.runTrapped([button, on] { button->setChecked(on); });
         return Next;
     };
 
@@ -204,11 +205,13 @@ void StartUp::Form_Load()
         {126, [&] { SetAppTitle(); return Next; }},
         {128, [&] {
              const QString desktop = DesktopFolderPath();
-             m_window.Text1()->setText(m_settings.GetSetting(QStringLiteral("Text1"), desktop));
+             const QString folder = m_settings.GetSetting(QStringLiteral("Text1"), desktop);
+             m_window.runTrapped([&] { m_window.Text1()->setText(folder); });
              return Next;
          }},
         {130, [&] {
-             m_window.Text2()->setText(m_settings.GetSetting(QStringLiteral("Text2"), QStringLiteral("Screenshots")));
+             const QString prefix = m_settings.GetSetting(QStringLiteral("Text2"), QStringLiteral("Screenshots"));
+             m_window.runTrapped([&] { m_window.Text2()->setText(prefix); });
              return Next;
          }},
         {132, [&] { return restoreOption(m_window.Option1(), "Option1", 1); }},

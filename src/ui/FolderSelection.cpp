@@ -29,9 +29,12 @@ void FolderSelection::PushButton2_Click()
              return Trap::Next;
          }},
         {102, [&] { return chosen.isEmpty() ? Trap::Return : Trap::Next; }, Trap::Return},
-        {104, [&] { text1.setText(chosen); return Trap::Next; }},
+        {104, [&] { m_window.runTrapped([&] { text1.setText(chosen); }); return Trap::Next; }},
         {106, [&] { return text1.text().endsWith(QLatin1Char('/')) ? Trap::Return : Trap::Next; }, Trap::Return},
-        {108, [&] { text1.setText(text1.text() + QLatin1Char('/')); return Trap::Next; }},
+        {108, [&] {
+             m_window.runTrapped([&] { text1.setText(text1.text() + QLatin1Char('/')); });
+             return Trap::Next;
+         }},
     });
 }
 

@@ -3,6 +3,7 @@
 #include "OptionButton.h"
 #include "OptionText.h"
 #include "SettingsStore.h"
+#include "UntrappedFailures.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -17,6 +18,7 @@
 #include <QScreen>
 #include <QSlider>
 
+#include <exception>
 #include <limits>
 #include <optional>
 
@@ -89,6 +91,28 @@ struct MainWindow::Controls
     std::optional<QCursor> customPointer;
     // The controls' own pointers (the text boxes' I-beam), shown again with pointer value 0.
     QHash<QWidget *, QCursor> ownCursors;
+
+    app::UntrappedFailures *untrapped = nullptr;
+    int trappedDepth = 0;           // runTrapped() calls under way
+    std::exception_ptr pending;     // the first handler failure inside them
+
+    // Runs a handler without a trap of its own. Its failure never passes through Qt's code:
+    // inside runTrapped() it is kept for the trapped caller, otherwise it is reported.
+    void handle(const QString &where, const std::function<void()> &handler)
+    {
+        if (trappedDepth == 0 && untrapped) {
+            untrapped->run(where, handler);
+            return;
+        }
+        try {
+            handler();
+        } catch (...) {
+            if (trappedDepth == 0)
+                throw;
+            if (!pending)
+                pending = std::current_exception();
+        }
+    }
 
     void write(const QString &key, const QString &value)
     {
@@ -241,20 +265,24 @@ MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
     // switching a button off runs none.
     const auto naming = [this](OptionButton *chosen) {
         Controls &k = *m_controls;
+        k.handle(QStringLiteral("Form1.%1_Click").arg(chosen->objectName()), [&k, chosen] {
         for (OptionButton *other : {k.option1, k.option2, k.option3})
             if (other != chosen)
                 other->setChecked(false);
         k.write(QStringLiteral("Option1"), app::OptionText(k.option1->isChecked()));
         k.write(QStringLiteral("Option2"), app::OptionText(k.option2->isChecked()));
         k.write(QStringLiteral("Option3"), app::OptionText(k.option3->isChecked()));
+        });
     };
     const auto format = [this](OptionButton *chosen) {
         Controls &k = *m_controls;
+        k.handle(QStringLiteral("Form1.%1_Click").arg(chosen->objectName()), [&k, chosen] {
         for (OptionButton *other : {k.option4, k.option5})
             if (other != chosen)
                 other->setChecked(false);
         k.write(QStringLiteral("Option4"), app::OptionText(k.option4->isChecked()));
         k.write(QStringLiteral("Option5"), app::OptionText(k.option5->isChecked()));
+        });
     };
     for (OptionButton *button : {c.option1, c.option2, c.option3})
         connect(button, &QAbstractButton::toggled, this, [naming, button](bool on) {
@@ -267,9 +295,15 @@ MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
                 format(button);
         });
     connect(c.text1, &QLineEdit::textChanged, this,
-            [this](const QString &text) { m_controls->write(QStringLiteral("Text1"), text); });
+            [this](const QString &text) {
+                m_controls->handle(QStringLiteral("Form1.Text1_Change"),
+                                   [this, text] { m_controls->write(QStringLiteral("Text1"), text); });
+            });
     connect(c.text2, &QLineEdit::textChanged, this,
-            [this](const QString &text) { m_controls->write(QStringLiteral("Text2"), text); });
+            [this](const QString &text) {
+                m_controls->handle(QStringLiteral("Form1.Text2_Change"),
+                                   [this, text] { m_controls->write(QStringLiteral("Text2"), text); });
+            });
 
     auto *events = new MainWindowEvents(*this);
     for (QObject *watched : {static_cast<QObject *>(this), static_cast<QObject *>(c.frame1),
@@ -383,6 +417,26 @@ void MainWindow::setCustomPointer(const QCursor &cursor)
 void MainWindow::setSettingObserver(SettingObserver observer)
 {
     m_controls->observer = std::move(observer);
+}
+
+void MainWindow::setUntrappedFailures(app::UntrappedFailures *failures)
+{
+    m_controls->untrapped = failures;
+}
+
+void MainWindow::runTrapped(const std::function<void()> &change)
+{
+    Controls &c = *m_controls;
+    ++c.trappedDepth;
+    try {
+        change();
+    } catch (...) {
+        if (--c.trappedDepth == 0)
+            c.pending = nullptr;
+        throw;
+    }
+    if (--c.trappedDepth == 0 && c.pending)
+        std::rethrow_exception(std::exchange(c.pending, nullptr));
 }
 
 } // namespace ui

@@ -22,6 +22,7 @@ class QSlider;
 
 namespace app {
 class SettingsStore;
+class UntrappedFailures;
 }
 
 namespace ui {
@@ -65,6 +66,16 @@ public:
     // of the writes. For tests and diagnostics; none by default.
     using SettingObserver = std::function<void(const QString &key, const QString &value)>;
     void setSettingObserver(SettingObserver observer);
+
+    // Where the handlers report a failure of their own (a settings write that did not reach
+    // the disk) when the user set the control off. Without one, such a failure is thrown
+    // back to whoever changed the control.
+    void setUntrappedFailures(app::UntrappedFailures *failures);
+
+    // Runs change, a trapped handler's statement that sets controls: a failure of a handler
+    // that the change sets off is thrown from here once the change has run, so that the
+    // caller's trap reports it with its own statement number. Nothing passes through Qt.
+    void runTrapped(const std::function<void()> &change);
 
 private:
     struct Controls;

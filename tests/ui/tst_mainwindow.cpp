@@ -2,10 +2,13 @@
 // Text1's focus selection, the pointer feedback and the prefix line's layout. (Closing: e2e.)
 
 #include "MainWindow.h"
+#include "RecordingDialogs.h"
 #include "SettingsStore.h"
+#include "UntrappedFailures.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -58,6 +61,7 @@ private slots:
     void pointerFeedback_data();
     void pointerFeedback();
     void prefixBoxCoversTheBlanksOfItsCaption();
+    void failedWritesNeverPassThroughQt();
 };
 
 void tst_MainWindow::optionWritesItsGroupInOrder_data()
@@ -252,6 +256,47 @@ void tst_MainWindow::prefixBoxCoversTheBlanksOfItsCaption()
     QVERIFY(closingWordsStart + metrics.horizontalAdvance("followed by a counting number")
             <= world.window.Frame2()->width());
     QCOMPARE(world.window.Frame2()->childAt(text2->geometry().center()), text2); // Text2 in front
+}
+
+
+void tst_MainWindow::failedWritesNeverPassThroughQt()
+{
+    // The settings folder is a file: every write fails.
+    QTemporaryDir dir;
+    QFile blocker(dir.path() + "/blocked");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    app::SettingsStore store(dir.path() + "/blocked/Vistarel Ombrix.conf");
+    testsupport::RecordingDialogs dialogs;
+    app::UntrappedFailures untrapped(dialogs);
+    ui::MainWindow window(store);
+    window.setUntrappedFailures(&untrapped);
+    window.show();
+
+    // The user's typing: reported once, not once per key, and nothing escapes.
+    window.Text2()->setFocus();
+    QTest::keyClicks(window.Text2(), "abc");
+    QCOMPARE(window.Text2()->text(), QString("Text2abc"));
+    QCOMPARE(dialogs.messages.size(), 1);
+    QVERIFY(dialogs.messages[0].text.contains("Form1.Text2_Change"));
+
+    // A trapped statement's change: the control takes the value, then the failure is thrown
+    // to the caller's trap; the handlers' own failure sink is not used.
+    bool thrown = false;
+    try {
+        window.runTrapped([&] { window.Option3()->setChecked(true); });
+    } catch (const std::exception &) {
+        thrown = true;
+    }
+    QVERIFY(thrown);
+    QVERIFY(window.Option3()->isChecked() && !window.Option1()->isChecked());
+    QCOMPARE(dialogs.messages.size(), 1);
+
+    // After it, a change that writes fine throws nothing.
+    app::SettingsStore good(dir.path() + "/ok.conf");
+    ui::MainWindow other(good);
+    other.runTrapped([&] { other.Text1()->setText("/tmp/"); });
+    QCOMPARE(good.GetSetting("Text1", "absent"), QString("/tmp/"));
 }
 
 QTEST_MAIN(tst_MainWindow)
