@@ -364,12 +364,19 @@ std::optional<SaveStatus> JpegStripEncoder::encode(int threads, const Sink &sink
         }
     };
 
+    // While the screen is still being transferred, the display server needs a core: this thread
+    // alone encodes the strips as their rows arrive, and the helpers join once the transfer is
+    // complete (at once for a complete picture). With every thread busy from the start, the
+    // server's copy was starved and the whole took longer than transfer and encoding in turn.
     const int helpers = std::clamp(threads, 1, m_stripCount) - 1;
     {
         std::vector<std::jthread> pool;
         pool.reserve(static_cast<std::size_t>(helpers));
         for (int i = 0; i < helpers; ++i)
-            pool.emplace_back(work);
+            pool.emplace_back([&] {
+                m_data.waitForAll();
+                work();
+            });
         work();
     }
     if (failure.load() != 0 && !output.failed())
