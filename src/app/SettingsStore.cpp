@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
@@ -90,6 +91,23 @@ void syncFolder(const QString &folder)
     }
 }
 
+// A copy killed while it wrote leaves its new file ("<file>.XXXXXX", QSaveFile's name for it)
+// beside the settings file. Every writer holds the lock while its new file exists, so under
+// the lock any such file is an orphan.
+void removeOrphanedSaveFiles(const QString &filePath)
+{
+    const QFileInfo info(filePath);
+    const QRegularExpression orphan(
+        QStringLiteral("^%1\\.[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(info.fileName())));
+    QDir folder = info.absoluteDir();
+    const QStringList names = folder.entryList({info.fileName() + QStringLiteral(".*")},
+                                               QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        if (orphan.match(name).hasMatch())
+            folder.remove(name);
+    }
+}
+
 } // namespace
 
 SettingsStore::SettingsStore(QString filePath) : m_filePath(std::move(filePath)) {}
@@ -143,6 +161,8 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
     FileLock lock(m_filePath + QStringLiteral(".lock"));
     if (!lock.lock(LockWaitMs, &why))
         fail(why);
+
+    removeOrphanedSaveFiles(m_filePath);
 
     const std::optional<QByteArray> old = readStoreFile(m_filePath, &why);
     if (!old)
