@@ -53,7 +53,6 @@ public:
 
     // The folders searched for the skin and pointer files; OptionalFileFolders() by default.
     void setSearchFolders(const QStringList &folders) { m_searchFolders = folders; }
-    QStringList searchFolders() const { return m_searchFolders; }
 
     // Runs the load step on the hidden window. Never throws: failures are reported.
     void Form_Load();

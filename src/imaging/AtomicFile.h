@@ -32,8 +32,6 @@ public:
     // Closes the file and renames it over the target.
     void commit();
 
-    const QByteArray &temporaryPath() const { return m_temporaryPath; }
-
 private:
     QByteArray m_targetPath;
     QByteArray m_temporaryPath;

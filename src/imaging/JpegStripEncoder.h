@@ -32,9 +32,6 @@ public:
     // threw.
     std::optional<SaveStatus> encode(int threads, const Sink &sink);
 
-    int stripCount() const { return m_stripCount; }
-    int stripRows() const { return m_stripRows; }
-
 private:
     const Picture::Data &m_data;
     int m_quality;

@@ -45,7 +45,6 @@ public:
     // MIT-SHM is present and a test segment could really be shared with the server (it cannot
     // be with a remote display).
     bool shmUsable() const { return m_shm; }
-    bool hasRandr() const { return m_randrMinor >= 0; }
     int randrMinorVersion() const { return m_randrMinor; }
 
     // Released shared-memory segments kept for the next capture on this connection.

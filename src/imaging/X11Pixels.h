@@ -40,8 +40,6 @@ public:
     bool waitForRows(int rowEnd) const override;
     const std::uint8_t *scanLine(int y) const override;
 
-    int bandCount() const { return static_cast<int>(m_bands.size()); }
-
 private:
     struct Band
     {
