@@ -6,12 +6,12 @@
 
 #include <BmpWriter.h>
 #include <CaptureBackend.h>
-#include <CaptureBackendLoader.h>
 #include <CaptureCommand.h>
 #include <Dialogs.h>
 #include <ErrorReporter.h>
 #include <JpegWriter.h>
 #include <MainWindow.h>
+#include <PlatformLoader.h>
 #include <SettingsStore.h>
 
 #include <QApplication>
@@ -170,17 +170,18 @@ int main(int argc, char *argv[])
     app::ErrorReporter reporter(dialogs);
     app::SettingsStore store(dir.path() + "/Vistarel Ombrix.conf");
     ui::MainWindow window(store);
-    const std::unique_ptr<imaging::CaptureBackend> backend = imaging::loadCaptureBackend();
+    const platform::Desktop desktop = platform::loadDesktop();
+    platform::CaptureBackend *backend = desktop.capture.get();
     if (!backend) {
         std::fprintf(stderr, "bench_clicktofile: no capture backend\n");
         return 1;
     }
-    ui::CaptureCommand command(window, backend.get(), dialogs, reporter);
-    QObject::connect(window.PushButton1(), &QPushButton::clicked, &window,
+    ui::CaptureCommand command(window, backend, desktop.settler.get(), dialogs, reporter);
+    QObject::connect(window.captureButton(), &QPushButton::clicked, &window,
                      [&command] { command.PushButton1_Click(); });
-    window.Text1()->setText(folder);
-    window.Text2()->setText("bench");
-    window.Option2()->setChecked(true);
+    window.setFolder(folder);
+    window.setPrefix("bench");
+    window.setNamingOption(ui::NamingMode::CountedPrefix, true);
     window.show();
     settle(300);
 
@@ -202,15 +203,16 @@ int main(int argc, char *argv[])
     struct Format
     {
         const char *name;
-        QRadioButton *option;
+        imaging::ImageFormat format;
         std::vector<double> alone, click, hide, wait;
     };
-    Format formats[] = {{"jpeg", window.Option4(), {}, {}, {}, {}}, {"bmp", window.Option5(), {}, {}, {}, {}}};
+    Format formats[] = {{"jpeg", imaging::ImageFormat::Jpeg, {}, {}, {}, {}},
+                        {"bmp", imaging::ImageFormat::Bmp, {}, {}, {}, {}}};
     const int rounds = 15;
     for (int round = -1; round < rounds; ++round) {
         for (Format &format : formats) {
-            format.option->setChecked(true);
-            const bool jpeg = format.option == window.Option4();
+            window.setFormatOption(format.format, true);
+            const bool jpeg = format.format == imaging::ImageFormat::Jpeg;
 
             const auto start = Clock::now();
             const imaging::Picture picture = backend->captureScreen();
@@ -221,7 +223,7 @@ int main(int argc, char *argv[])
             const auto alone = Clock::now() - start;
 
             const auto clicked = Clock::now();
-            window.PushButton1()->click();
+            window.captureButton()->click();
             if (round >= 0) {
                 format.alone.push_back(ms(alone));
                 format.click.push_back(ms(saved - clicked));

@@ -5,8 +5,8 @@
 #include "PhotoContent.h"
 
 #include <BmpWriter.h>
-#include <CaptureBackendLoader.h>
 #include <JpegWriter.h>
+#include <PlatformLoader.h>
 #include <X11CaptureBackend.h>
 #include <X11Connection.h>
 
@@ -78,9 +78,9 @@ long statusKb(const char *field)
 int memoryRun(bool prepared)
 {
     QTemporaryDir dir;
-    imaging::X11CaptureBackend::Options options;
+    platform::X11CaptureBackend::Options options;
     options.prepareSegment = prepared;
-    imaging::X11CaptureBackend backend(imaging::X11Connection::open(), options);
+    platform::X11CaptureBackend backend(platform::X11Connection::open(), options);
     backend.waitUntilPrepared();
     if (!dir.isValid())
         return 1;
@@ -149,7 +149,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench_imaging: cannot draw on the screen\n");
         return 1;
     }
-    auto backend = imaging::loadCaptureBackend();
+    auto backend = platform::loadDesktop().capture;
     QTemporaryDir dir;
     if (!backend || !dir.isValid()) {
         std::fprintf(stderr, "bench_imaging: no capture backend or no temporary folder\n");

@@ -1,7 +1,6 @@
 // The composition root: builds every part of the program, hands each its collaborators,
 // connects the push buttons to their commands, runs the load step on the hidden window and
 // shows it.
-#include "CaptureBackendLoader.h"
 #include "CaptureCommand.h"
 #include "DesktopUrlOpener.h"
 #include "ErrorReporter.h"
@@ -9,13 +8,13 @@
 #include "FolderSelection.h"
 #include "GuardedApplication.h"
 #include "MainWindow.h"
+#include "PlatformLoader.h"
 #include "QtDialogs.h"
 #include "SettingsStore.h"
 #include "StartUp.h"
 #include "TimeSeededRandomSource.h"
 
 #include <QPushButton>
-#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -27,20 +26,21 @@ int main(int argc, char *argv[])
     app::ErrorReporter reporter(dialogs);
     app::TimeSeededRandomSource random;
     app::DesktopUrlOpener urlOpener;
-    const std::unique_ptr<imaging::CaptureBackend> backend = imaging::loadCaptureBackend();
+    const platform::Desktop desktop = platform::loadDesktop();
 
     ui::MainWindow window(settings);
-    window.setUntrappedFailures(&application.untrappedFailures());
+    window.failureRouting().setUntrappedFailures(&application.untrappedFailures());
     dialogs.setParentWindow(&window);
-    ui::CaptureCommand capture(window, backend.get(), dialogs, reporter);
+    ui::CaptureCommand capture(window, desktop.capture.get(), desktop.settler.get(), dialogs,
+                               reporter);
     ui::FolderBrowser browser(dialogs);
     ui::FolderSelection folderSelection(window, browser, reporter);
-    QObject::connect(window.PushButton1(), &QPushButton::clicked, &window,
+    QObject::connect(window.captureButton(), &QPushButton::clicked, &window,
                      [&capture] { capture.PushButton1_Click(); });
-    QObject::connect(window.PushButton2(), &QPushButton::clicked, &window,
+    QObject::connect(window.browseButton(), &QPushButton::clicked, &window,
                      [&folderSelection] { folderSelection.PushButton2_Click(); });
 
-    app::StartUp startUp(window, settings, reporter, random, urlOpener);
+    startup::StartUp startUp(window, settings, reporter, random, urlOpener);
     startUp.Form_Load();
     window.show();
     return QApplication::exec();

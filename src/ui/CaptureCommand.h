@@ -1,45 +1,47 @@
 #pragma once
-// PushButton1_Click, the "Capture Now" command of the main window: checks the folder in Text1,
-// settles the file name by the chosen naming mode, hides the window until the screen no longer
+// PushButton1_Click, the "Capture Now" command of the main window: checks the folder, settles
+// the file name by the chosen naming mode, steps the window aside until the screen no longer
 // shows it, captures the primary screen into picSS, writes it as JPEG (through Creator, at the
-// quality of Slider1) or BMP, and shows the window again. Written as numbered statements inside
-// the trap of app::Trap: a failure is reported with its statement number and the command goes
-// on, so the window always comes back and Capturing is always cleared.
+// chosen quality) or in the other chosen format, and brings the window back. Written as
+// numbered statements inside the trap of app::Trap: a failure is reported with its statement
+// number and the command goes on, so the window always comes back and Capturing is always
+// cleared.
 //
-// The command holds references to the window, the dialogs and the reporter, and a non-owning
-// pointer to the capture backend (null: no picture is ever captured); all must outlive it.
-// Connect PushButton1()->clicked to PushButton1_Click().
+// The command holds references to the window, the dialogs and the reporter, and non-owning
+// pointers to the capture backend (null: no picture is ever captured) and the screen settler
+// (null: no wait after the hide); all must outlive it. Connect the window's captureButton() to
+// PushButton1_Click().
+
+#include "Picture.h"
 
 #include <QDateTime>
 #include <QString>
 #include <functional>
-#include <memory>
 
 namespace app {
 class Dialogs;
 class ErrorReporter;
 } // namespace app
 
-namespace imaging {
+namespace platform {
 class CaptureBackend;
-}
+class ScreenSettler;
+} // namespace platform
 
 namespace ui {
 
 class MainWindow;
-class ScreenSettler;
 
 class CaptureCommand
 {
 public:
-    static constexpr auto Location = "in Orrindale2021/08/31.Form1.PushButton1_Click ";
     static constexpr auto FolderMissingText = "Folder does not exist. Please select another folder.";
     static constexpr auto PromptCaption = "Input Filename";
     static constexpr auto PromptMessage = "Enter Filename: ";
 
-    CaptureCommand(MainWindow &window, imaging::CaptureBackend *backend, app::Dialogs &dialogs,
+    CaptureCommand(MainWindow &window, platform::CaptureBackend *backend,
+                   platform::ScreenSettler *settler, app::Dialogs &dialogs,
                    app::ErrorReporter &reporter);
-    ~CaptureCommand();
     CaptureCommand(const CaptureCommand &) = delete;
     CaptureCommand &operator=(const CaptureCommand &) = delete;
 
@@ -53,26 +55,22 @@ public:
     using Clock = std::function<QDateTime()>;
     void setClock(Clock clock);
 
-    // What makes sure the hidden window has left the screen before the capture (default:
-    // makeScreenSettler()).
-    void setScreenSettler(std::unique_ptr<ScreenSettler> settler);
-
     // True when path names an existing folder (symbolic links followed); false for anything
     // else, including any failure to read it. Never throws.
     static bool FolderExists(const QString &path);
 
-    // Returns after the given time, processing window events meanwhile without keeping a
-    // processor core busy.
-    static void WaitSeconds(double seconds);
-
 private:
     MainWindow &m_window;
-    imaging::CaptureBackend *m_backend;
+    platform::CaptureBackend *m_backend;
+    platform::ScreenSettler *m_settler;
     app::Dialogs &m_dialogs;
     app::ErrorReporter &m_reporter;
-    std::unique_ptr<ScreenSettler> m_settler;
     Clock m_clock;
     bool m_capturing = false;
+    // The two picture holders: picSS receives each capture, Creator shares it for a JPEG save.
+    // Both keep the last picture until the next command.
+    imaging::Picture m_picSS;
+    imaging::Picture m_creator;
 };
 
 } // namespace ui

@@ -3,9 +3,9 @@
 #include "ErrorReporter.h"
 #include "FolderBrowser.h"
 #include "MainWindow.h"
+#include "ReportLocations.h"
 #include "Trap.h"
 
-#include <QLineEdit>
 
 namespace ui {
 
@@ -19,20 +19,23 @@ FolderSelection::FolderSelection(MainWindow &window, FolderBrowser &browser, app
 void FolderSelection::PushButton2_Click()
 {
     QString chosen;
-    QLineEdit &text1 = *m_window.Text1();
 
     // A failing test enters what it guards: here the early return.
-    Trap trap(m_reporter, QString::fromUtf8(PushButton2Location));
+    Trap trap(m_reporter, QString::fromUtf8(app::ReportLocation::PushButton2Click));
     trap.run({
         {100, [&] {
              chosen = m_browser.ShowFolderBrowser(QString::fromUtf8(FolderBrowserTitle), QString());
              return Trap::Next;
          }},
         {102, [&] { return chosen.isEmpty() ? Trap::Return : Trap::Next; }, Trap::Return},
-        {104, [&] { m_window.runTrapped([&] { text1.setText(chosen); }); return Trap::Next; }},
-        {106, [&] { return text1.text().endsWith(QLatin1Char('/')) ? Trap::Return : Trap::Next; }, Trap::Return},
+        {104, [&] {
+             m_window.failureRouting().runTrapped([&] { m_window.setFolder(chosen); });
+             return Trap::Next;
+         }},
+        {106, [&] { return m_window.folder().endsWith(QLatin1Char('/')) ? Trap::Return : Trap::Next; }, Trap::Return},
         {108, [&] {
-             m_window.runTrapped([&] { text1.setText(text1.text() + QLatin1Char('/')); });
+             m_window.failureRouting().runTrapped(
+                 [&] { m_window.setFolder(m_window.folder() + QLatin1Char('/')); });
              return Trap::Next;
          }},
     });

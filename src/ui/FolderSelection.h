@@ -13,7 +13,6 @@ class FolderBrowser;
 class MainWindow;
 
 inline constexpr auto FolderBrowserTitle = "Please select folder:";
-inline constexpr auto PushButton2Location = "in Orrindale2021/08/31.Form1.PushButton2_Click ";
 
 class FolderSelection
 {

@@ -3,7 +3,6 @@
 #include "OptionButton.h"
 #include "OptionText.h"
 #include "SettingsStore.h"
-#include "UntrappedFailures.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -18,7 +17,6 @@
 #include <QScreen>
 #include <QSlider>
 
-#include <exception>
 #include <limits>
 #include <optional>
 
@@ -84,34 +82,33 @@ struct MainWindow::Controls
     OptionButton *option5 = nullptr;
     QLabel *label1 = nullptr;
     QSlider *slider1 = nullptr;
-    PictureBox *picSS = nullptr;
-    PictureBox *creator = nullptr;
 
     int mousePointer = PointerDefault;
     std::optional<QCursor> customPointer;
     // The controls' own pointers (the text boxes' I-beam), shown again with pointer value 0.
     QHash<QWidget *, QCursor> ownCursors;
 
-    app::UntrappedFailures *untrapped = nullptr;
-    int trappedDepth = 0;           // runTrapped() calls under way
-    std::exception_ptr pending;     // the first handler failure inside them
+    app::FailureRouting failures;
+    QPointer<QWidget> focusedBeforeStepAside;
 
-    // Runs a handler without a trap of its own. Its failure never passes through Qt's code:
-    // inside runTrapped() it is kept for the trapped caller, otherwise it is reported.
-    void handle(const QString &where, const std::function<void()> &handler)
+    OptionButton *namingButton(NamingMode mode) const
     {
-        if (trappedDepth == 0 && untrapped) {
-            untrapped->run(where, handler);
-            return;
+        switch (mode) {
+        case NamingMode::DateTime:
+            return option1;
+        case NamingMode::CountedPrefix:
+            return option2;
+        case NamingMode::AskedName:
+            return option3;
+        case NamingMode::None:
+            break;
         }
-        try {
-            handler();
-        } catch (...) {
-            if (trappedDepth == 0)
-                throw;
-            if (!pending)
-                pending = std::current_exception();
-        }
+        return nullptr;
+    }
+
+    OptionButton *formatButton(imaging::ImageFormat format) const
+    {
+        return format == imaging::ImageFormat::Jpeg ? option4 : option5;
     }
 
     void write(const QString &key, const QString &value)
@@ -214,24 +211,6 @@ MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
     c.option3 = option("Option3", QStringLiteral("Specify filename"), c.frame2,
                        twipRect(240, 1000, 2175, 255));
 
-    // The picture holders lie below the client area: never seen.
-    c.picSS = new PictureBox(this);
-    c.picSS->setObjectName(QStringLiteral("picSS"));
-    c.picSS->setGeometry(twipRect(120, 4560, 495, 495));
-    QPalette grey = c.picSS->palette();
-    grey.setColor(QPalette::Window, QColor(128, 128, 128));
-    c.picSS->setPalette(grey);
-    c.picSS->setAutoFillBackground(true);
-    c.creator = new PictureBox(this);
-    c.creator->setObjectName(QStringLiteral("Creator"));
-    c.creator->setGeometry(twipRect(720, 4560, 735, 585));
-    QPalette system = QApplication::palette();
-    QPalette creatorColours = c.creator->palette();
-    creatorColours.setColor(QPalette::Window, system.color(QPalette::Base));
-    creatorColours.setColor(QPalette::WindowText, system.color(QPalette::Text));
-    c.creator->setPalette(creatorColours);
-    c.creator->setAutoFillBackground(true);
-
     c.option4->setChecked(true);
     c.option1->setChecked(true);
 
@@ -265,7 +244,7 @@ MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
     // switching a button off runs none.
     const auto naming = [this](OptionButton *chosen) {
         Controls &k = *m_controls;
-        k.handle(QStringLiteral("Form1.%1_Click").arg(chosen->objectName()), [&k, chosen] {
+        k.failures.handle(QStringLiteral("Form1.%1_Click").arg(chosen->objectName()), [&k, chosen] {
         for (OptionButton *other : {k.option1, k.option2, k.option3})
             if (other != chosen)
                 other->setChecked(false);
@@ -276,7 +255,7 @@ MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
     };
     const auto format = [this](OptionButton *chosen) {
         Controls &k = *m_controls;
-        k.handle(QStringLiteral("Form1.%1_Click").arg(chosen->objectName()), [&k, chosen] {
+        k.failures.handle(QStringLiteral("Form1.%1_Click").arg(chosen->objectName()), [&k, chosen] {
         for (OptionButton *other : {k.option4, k.option5})
             if (other != chosen)
                 other->setChecked(false);
@@ -296,12 +275,12 @@ MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
         });
     connect(c.text1, &QLineEdit::textChanged, this,
             [this](const QString &text) {
-                m_controls->handle(QStringLiteral("Form1.Text1_Change"),
+                m_controls->failures.handle(QStringLiteral("Form1.Text1_Change"),
                                    [this, text] { m_controls->write(QStringLiteral("Text1"), text); });
             });
     connect(c.text2, &QLineEdit::textChanged, this,
             [this](const QString &text) {
-                m_controls->handle(QStringLiteral("Form1.Text2_Change"),
+                m_controls->failures.handle(QStringLiteral("Form1.Text2_Change"),
                                    [this, text] { m_controls->write(QStringLiteral("Text2"), text); });
             });
 
@@ -319,9 +298,10 @@ bool MainWindowEvents::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
     case QEvent::MouseMove: {
-        const bool overButton = watched == m_window.PushButton1() || watched == m_window.PushButton2();
-        const bool overBackground = watched == &m_window || watched == m_window.Frame1()
-            || watched == m_window.Frame2() || watched == m_window.Frame3();
+        const MainWindow::Controls &c = *m_window.m_controls;
+        const bool overButton = watched == c.pushButton1 || watched == c.pushButton2;
+        const bool overBackground = watched == &m_window || watched == c.frame1
+                                    || watched == c.frame2 || watched == c.frame3;
         if (!overButton && !overBackground)
             break;
         // Pointer feedback: the hourglass belongs to a running capture and stays.
@@ -336,8 +316,8 @@ bool MainWindowEvents::eventFilter(QObject *watched, QEvent *event)
         break;
     }
     case QEvent::FocusIn:
-        if (watched == m_window.Text1())
-            m_window.Text1()->selectAll(); // Text1_GotFocus
+        if (watched == m_window.m_controls->text1)
+            m_window.m_controls->text1->selectAll(); // Text1_GotFocus
         break;
     case QEvent::Close:
         if (watched == &m_window) {
@@ -361,22 +341,84 @@ bool MainWindowEvents::eventFilter(QObject *watched, QEvent *event)
     return false;
 }
 
-QPushButton *MainWindow::PushButton1() const { return m_controls->pushButton1; }
-QPushButton *MainWindow::PushButton2() const { return m_controls->pushButton2; }
-QGroupBox *MainWindow::Frame1() const { return m_controls->frame1; }
-QGroupBox *MainWindow::Frame2() const { return m_controls->frame2; }
-QGroupBox *MainWindow::Frame3() const { return m_controls->frame3; }
-QLineEdit *MainWindow::Text1() const { return m_controls->text1; }
-QLineEdit *MainWindow::Text2() const { return m_controls->text2; }
-QRadioButton *MainWindow::Option1() const { return m_controls->option1; }
-QRadioButton *MainWindow::Option2() const { return m_controls->option2; }
-QRadioButton *MainWindow::Option3() const { return m_controls->option3; }
-QRadioButton *MainWindow::Option4() const { return m_controls->option4; }
-QRadioButton *MainWindow::Option5() const { return m_controls->option5; }
-QLabel *MainWindow::Label1() const { return m_controls->label1; }
-QSlider *MainWindow::Slider1() const { return m_controls->slider1; }
-PictureBox *MainWindow::picSS() const { return m_controls->picSS; }
-PictureBox *MainWindow::Creator() const { return m_controls->creator; }
+QPushButton *MainWindow::captureButton() const
+{
+    return m_controls->pushButton1;
+}
+
+QPushButton *MainWindow::browseButton() const
+{
+    return m_controls->pushButton2;
+}
+
+QString MainWindow::folder() const
+{
+    return m_controls->text1->text();
+}
+
+void MainWindow::setFolder(const QString &folder)
+{
+    m_controls->text1->setText(folder);
+}
+
+QString MainWindow::prefix() const
+{
+    return m_controls->text2->text();
+}
+
+void MainWindow::setPrefix(const QString &prefix)
+{
+    m_controls->text2->setText(prefix);
+}
+
+NamingMode MainWindow::namingMode() const
+{
+    for (NamingMode mode : {NamingMode::DateTime, NamingMode::CountedPrefix, NamingMode::AskedName})
+        if (m_controls->namingButton(mode)->isChecked())
+            return mode;
+    return NamingMode::None;
+}
+
+void MainWindow::setNamingOption(NamingMode mode, bool on)
+{
+    if (OptionButton *button = m_controls->namingButton(mode))
+        button->setChecked(on);
+}
+
+imaging::ImageFormat MainWindow::imageFormat() const
+{
+    return m_controls->option4->isChecked() ? imaging::ImageFormat::Jpeg
+                                            : imaging::ImageFormat::Bmp;
+}
+
+void MainWindow::setFormatOption(imaging::ImageFormat format, bool on)
+{
+    m_controls->formatButton(format)->setChecked(on);
+}
+
+int MainWindow::jpegQuality() const
+{
+    return m_controls->slider1->value();
+}
+
+void MainWindow::stepAside()
+{
+    m_controls->focusedBeforeStepAside = focusWidget();
+    hide();
+}
+
+void MainWindow::comeBack()
+{
+    show();
+    raise();
+    activateWindow();
+    // Hidden and shown again faster than the toolkit notices a focus change, the window keeps
+    // the input focus but loses its active state: restore both.
+    if (QGuiApplication::focusWindow() == windowHandle() && !isActiveWindow())
+        QApplication::setActiveWindow(this);
+    if (QWidget *focused = m_controls->focusedBeforeStepAside)
+        focused->setFocus(Qt::ActiveWindowFocusReason);
+}
 
 int MainWindow::mousePointer() const
 {
@@ -419,24 +461,9 @@ void MainWindow::setSettingObserver(SettingObserver observer)
     m_controls->observer = std::move(observer);
 }
 
-void MainWindow::setUntrappedFailures(app::UntrappedFailures *failures)
+app::FailureRouting &MainWindow::failureRouting()
 {
-    m_controls->untrapped = failures;
-}
-
-void MainWindow::runTrapped(const std::function<void()> &change)
-{
-    Controls &c = *m_controls;
-    ++c.trappedDepth;
-    try {
-        change();
-    } catch (...) {
-        if (--c.trappedDepth == 0)
-            c.pending = nullptr;
-        throw;
-    }
-    if (--c.trappedDepth == 0 && c.pending)
-        std::rethrow_exception(std::exchange(c.pending, nullptr));
+    return m_controls->failures;
 }
 
 } // namespace ui

@@ -1,28 +1,26 @@
 #pragma once
 // Form1, the program's one window: every control of the user's choices, laid out at its design
 // position, and the small handlers that write each choice to the settings store the moment it
-// changes (program-made changes included). The push buttons' click handlers live elsewhere
-// (CaptureCommand, FolderSelection); main connects them to PushButton1() and PushButton2().
-// Closing the window ends the program at once.
+// changes (program-made changes included). It speaks the user's choices (folder(), prefix(),
+// namingMode(), imageFormat(), jpegQuality()); the push buttons' click handlers live elsewhere
+// (CaptureCommand, FolderSelection), and main connects them to captureButton() and
+// browseButton(). Closing the window ends the program at once. Controls keep their design names
+// as object names ("Text1", "Option4", ...).
 
-#include "PictureBox.h"
+#include "FailureRouting.h"
+#include "ImageFormat.h"
+#include "NamingMode.h"
 
 #include <QCursor>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <memory>
 
-class QFrame;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
 class QPushButton;
-class QRadioButton;
-class QSlider;
 
 namespace app {
 class SettingsStore;
-class UntrappedFailures;
 }
 
 namespace ui {
@@ -38,22 +36,32 @@ public:
     explicit MainWindow(app::SettingsStore &settings, QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    QPushButton *PushButton1() const;
-    QPushButton *PushButton2() const;
-    QGroupBox *Frame1() const;
-    QGroupBox *Frame2() const;
-    QGroupBox *Frame3() const;
-    QLineEdit *Text1() const;
-    QLineEdit *Text2() const;
-    QRadioButton *Option1() const;
-    QRadioButton *Option2() const;
-    QRadioButton *Option3() const;
-    QRadioButton *Option4() const;
-    QRadioButton *Option5() const;
-    QLabel *Label1() const;
-    QSlider *Slider1() const;
-    PictureBox *picSS() const;
-    PictureBox *Creator() const;
+    // "Capture Now" (PushButton1) and "..." (PushButton2).
+    QPushButton *captureButton() const;
+    QPushButton *browseButton() const;
+
+    // The output folder (Text1) and the counting-number prefix (Text2), as typed.
+    QString folder() const;
+    void setFolder(const QString &folder);
+    QString prefix() const;
+    void setPrefix(const QString &prefix);
+
+    // The naming option that is on (Option1 to Option3); None when all are off.
+    NamingMode namingMode() const;
+    // Sets one naming option on or off; switching one on switches the others off.
+    void setNamingOption(NamingMode mode, bool on);
+
+    // Jpeg when its option (Option4) is on, otherwise Bmp.
+    imaging::ImageFormat imageFormat() const;
+    void setFormatOption(imaging::ImageFormat format, bool on);
+
+    // The JPEG quality slider's position (Slider1), 0 to 100; 85 at every start.
+    int jpegQuality() const;
+
+    // Steps aside for a capture: hides the window, remembering which control had the focus.
+    void stepAside();
+    // Comes back after it: shown, raised and active, with the focus where it was.
+    void comeBack();
 
     // The window's mouse-pointer setting (0, 11 or 99); 99 shows the custom pointer picture
     // when one was set, otherwise the system's pointing-hand cursor. Applies over the whole
@@ -67,17 +75,12 @@ public:
     using SettingObserver = std::function<void(const QString &key, const QString &value)>;
     void setSettingObserver(SettingObserver observer);
 
-    // Where the handlers report a failure of their own (a settings write that did not reach
-    // the disk) when the user set the control off. Without one, such a failure is thrown
-    // back to whoever changed the control.
-    void setUntrappedFailures(app::UntrappedFailures *failures);
-
-    // Runs change, a trapped handler's statement that sets controls: a failure of a handler
-    // that the change sets off is thrown from here once the change has run, so that the
-    // caller's trap reports it with its own statement number. Nothing passes through Qt.
-    void runTrapped(const std::function<void()> &change);
+    // Where the failures of the control handlers go (see FailureRouting): set its untrapped
+    // failures, and make trapped statements that set controls through runTrapped().
+    app::FailureRouting &failureRouting();
 
 private:
+    friend class MainWindowEvents;
     struct Controls;
     std::unique_ptr<Controls> m_controls;
 };

@@ -66,7 +66,7 @@ public:
     FixedRandomSource random;
     RecordingUrlOpener urlOpener;
     ui::MainWindow window{settings};
-    app::StartUp startUp{window, settings, reporter, random, urlOpener};
+    startup::StartUp startUp{window, settings, reporter, random, urlOpener};
     QStringList writes; // "key=value" for each write of the window's handlers, in order
 };
 

@@ -1,6 +1,8 @@
 // The load step on the offscreen platform: what a start restores and writes back, the skin and
 // pointer files present, absent and broken, the home-page draw, and the application title.
 #include "CursorFileBytes.h"
+#include "DesignControls.h"
+#include "ReportLocations.h"
 #include "StartUpFixture.h"
 
 #include <QApplication>
@@ -21,7 +23,7 @@ namespace {
 QString optionStates(const ui::MainWindow &w)
 {
     QString states;
-    for (const QRadioButton *option : {w.Option1(), w.Option2(), w.Option3(), w.Option4(), w.Option5()})
+    for (const QRadioButton *option : {testsupport::control<QRadioButton>(w, "Option1"), testsupport::control<QRadioButton>(w, "Option2"), testsupport::control<QRadioButton>(w, "Option3"), testsupport::control<QRadioButton>(w, "Option4"), testsupport::control<QRadioButton>(w, "Option5")})
         states += option->isChecked() ? '1' : '0';
     return states;
 }
@@ -43,7 +45,7 @@ QList<QColor> backgrounds(ui::MainWindow &window)
     const QImage image = window.grab().toImage();
     QList<QColor> colours{image.pixelColor(2, 2)};
     for (const QWidget *control : std::initializer_list<const QWidget *>{
-             window.Option3(), window.Option5(), window.Frame2(), window.Label1()}) {
+             testsupport::control<QRadioButton>(window, "Option3"), testsupport::control<QRadioButton>(window, "Option5"), testsupport::control<QGroupBox>(window, "Frame2"), testsupport::control<QLabel>(window, "Label1")}) {
         // A frame draws a panel of its own below its title line.
         const QRect area(control->mapTo(&window, QPoint(0, 0)), control->size());
         const bool frame = qobject_cast<const QGroupBox *>(control);
@@ -65,8 +67,8 @@ private slots:
         start.startUp.Form_Load();
 
         const QString desktop = start.path("home/Desktop/");
-        QCOMPARE(start.window.Text1()->text(), desktop);
-        QCOMPARE(start.window.Text2()->text(), QStringLiteral("Screenshots"));
+        QCOMPARE(testsupport::control<QLineEdit>(start.window, "Text1")->text(), desktop);
+        QCOMPARE(testsupport::control<QLineEdit>(start.window, "Text2")->text(), QStringLiteral("Screenshots"));
         QCOMPARE(optionStates(start.window), QStringLiteral("10010"));
         // No option changed state, so no click handler wrote an option key.
         QCOMPARE(start.writes, (QStringList{"Text1=" + desktop, "Text2=Screenshots"}));
@@ -145,7 +147,7 @@ private slots:
         const int number = 130 + 2 * key.right(1).toInt();
         QCOMPARE(start.dialogs.messages.size(), 1);
         QCOMPARE(start.dialogs.messages.first().text,
-                 app::BuildErrorReport(app::FormLoadLocation, "Type mismatch", number));
+                 app::BuildErrorReport(app::ReportLocation::FormLoad, "Type mismatch", number));
         QVERIFY(!visibleDuringReport);
         QCOMPARE(optionStates(start.window), states);
     }
@@ -188,7 +190,7 @@ private slots:
         if (applied)
             expected.last() = QColor(10, 20, 30); // Label1, by the skin's own rule
         QCOMPARE(backgrounds(start.window), expected);
-        QCOMPARE(start.window.Text2()->text(), QStringLiteral("Screenshots")); // later steps ran
+        QCOMPARE(testsupport::control<QLineEdit>(start.window, "Text2")->text(), QStringLiteral("Screenshots")); // later steps ran
     }
 
     void pointer_data()
@@ -251,7 +253,7 @@ private slots:
     {
         QFETCH(QString, product);
         QFETCH(QString, title);
-        QCOMPARE(app::AppTitle(product), title);
+        QCOMPARE(startup::AppTitle(product), title);
     }
 };
 

@@ -2,6 +2,7 @@
 // Text1's focus selection, the pointer feedback and the prefix line's layout. (Closing: e2e.)
 
 #include "MainWindow.h"
+#include "DesignControls.h"
 #include "RecordingDialogs.h"
 #include "SettingsStore.h"
 #include "UntrappedFailures.h"
@@ -112,19 +113,19 @@ void tst_MainWindow::optionWritesItsGroupInOrder()
 void tst_MainWindow::startUpCanSwitchEveryNamingOptionOff()
 {
     World world;
-    world.window.Option2()->setChecked(true);
+    testsupport::control<QRadioButton>(world.window, "Option2")->setChecked(true);
     world.writes.clear();
-    for (QRadioButton *option : {world.window.Option1(), world.window.Option2(), world.window.Option3()})
+    for (QRadioButton *option : {testsupport::control<QRadioButton>(world.window, "Option1"), testsupport::control<QRadioButton>(world.window, "Option2"), testsupport::control<QRadioButton>(world.window, "Option3")})
         option->setChecked(false);
-    QVERIFY(!world.window.Option1()->isChecked() && !world.window.Option2()->isChecked()
-            && !world.window.Option3()->isChecked());
+    QVERIFY(!testsupport::control<QRadioButton>(world.window, "Option1")->isChecked() && !testsupport::control<QRadioButton>(world.window, "Option2")->isChecked()
+            && !testsupport::control<QRadioButton>(world.window, "Option3")->isChecked());
     QVERIFY(world.writes.isEmpty()); // switching off runs no handler
 
     // "True" stored for two of them: the later one wins.
-    world.window.Option1()->setChecked(true);
-    world.window.Option2()->setChecked(true);
-    QVERIFY(!world.window.Option1()->isChecked() && world.window.Option2()->isChecked());
-    QVERIFY(world.window.Option4()->isChecked()); // the other group is left alone
+    testsupport::control<QRadioButton>(world.window, "Option1")->setChecked(true);
+    testsupport::control<QRadioButton>(world.window, "Option2")->setChecked(true);
+    QVERIFY(!testsupport::control<QRadioButton>(world.window, "Option1")->isChecked() && testsupport::control<QRadioButton>(world.window, "Option2")->isChecked());
+    QVERIFY(testsupport::control<QRadioButton>(world.window, "Option4")->isChecked()); // the other group is left alone
 }
 
 void tst_MainWindow::everyKeystrokeWritesTheWholeText_data()
@@ -167,10 +168,10 @@ void tst_MainWindow::text1FocusSelectsItsWholeText()
     World world;
     world.window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&world.window));
-    QLineEdit *text1 = world.window.Text1();
+    QLineEdit *text1 = testsupport::control<QLineEdit>(world.window, "Text1");
     text1->setText("/home/someone/Shots/");
-    world.window.Text2()->setFocus();
-    QTRY_VERIFY(world.window.Text2()->hasFocus());
+    testsupport::control<QLineEdit>(world.window, "Text2")->setFocus();
+    QTRY_VERIFY(testsupport::control<QLineEdit>(world.window, "Text2")->hasFocus());
     text1->setCursorPosition(3);
 
     if (byKeyboard) {
@@ -233,15 +234,15 @@ void tst_MainWindow::pointerFeedback()
     }
     // The pointer is moved on the X server: its motion events arrive when they arrive.
     QTRY_COMPARE(world.window.mousePointer(), after);
-    QTRY_COMPARE(world.window.Text1()->cursor().shape(), overText1); // the whole window, controls too
+    QTRY_COMPARE(testsupport::control<QLineEdit>(world.window, "Text1")->cursor().shape(), overText1); // the whole window, controls too
 }
 
 void tst_MainWindow::prefixBoxCoversTheBlanksOfItsCaption()
 {
     // "These characters [Text2] followed by a counting number" reads as one line.
     World world;
-    QRadioButton *option2 = world.window.Option2();
-    QLineEdit *text2 = world.window.Text2();
+    QRadioButton *option2 = testsupport::control<QRadioButton>(world.window, "Option2");
+    QLineEdit *text2 = testsupport::control<QLineEdit>(world.window, "Text2");
     QCOMPARE(option2->text().size(), 95);
 
     QStyleOptionButton style;
@@ -255,8 +256,8 @@ void tst_MainWindow::prefixBoxCoversTheBlanksOfItsCaption()
     QVERIFY(firstWordsEnd < text2->x());
     QVERIFY(text2->geometry().right() < closingWordsStart);
     QVERIFY(closingWordsStart + metrics.horizontalAdvance("followed by a counting number")
-            <= world.window.Frame2()->width());
-    QCOMPARE(world.window.Frame2()->childAt(text2->geometry().center()), text2); // Text2 in front
+            <= testsupport::control<QGroupBox>(world.window, "Frame2")->width());
+    QCOMPARE(testsupport::control<QGroupBox>(world.window, "Frame2")->childAt(text2->geometry().center()), text2); // Text2 in front
 }
 
 
@@ -271,13 +272,13 @@ void tst_MainWindow::failedWritesNeverPassThroughQt()
     testsupport::RecordingDialogs dialogs;
     app::UntrappedFailures untrapped(dialogs);
     ui::MainWindow window(store);
-    window.setUntrappedFailures(&untrapped);
+    window.failureRouting().setUntrappedFailures(&untrapped);
     window.show();
 
     // The user's typing: reported once, not once per key, and nothing escapes.
-    window.Text2()->setFocus();
-    QTest::keyClicks(window.Text2(), "abc");
-    QCOMPARE(window.Text2()->text(), QString("Text2abc"));
+    testsupport::control<QLineEdit>(window, "Text2")->setFocus();
+    QTest::keyClicks(testsupport::control<QLineEdit>(window, "Text2"), "abc");
+    QCOMPARE(testsupport::control<QLineEdit>(window, "Text2")->text(), QString("Text2abc"));
     QCOMPARE(dialogs.messages.size(), 1);
     QVERIFY(dialogs.messages[0].text.contains("Form1.Text2_Change"));
 
@@ -285,18 +286,18 @@ void tst_MainWindow::failedWritesNeverPassThroughQt()
     // to the caller's trap; the handlers' own failure sink is not used.
     bool thrown = false;
     try {
-        window.runTrapped([&] { window.Option3()->setChecked(true); });
+        window.failureRouting().runTrapped([&] { testsupport::control<QRadioButton>(window, "Option3")->setChecked(true); });
     } catch (const std::exception &) {
         thrown = true;
     }
     QVERIFY(thrown);
-    QVERIFY(window.Option3()->isChecked() && !window.Option1()->isChecked());
+    QVERIFY(testsupport::control<QRadioButton>(window, "Option3")->isChecked() && !testsupport::control<QRadioButton>(window, "Option1")->isChecked());
     QCOMPARE(dialogs.messages.size(), 1);
 
     // After it, a change that writes fine throws nothing.
     app::SettingsStore good(dir.path() + "/ok.conf");
     ui::MainWindow other(good);
-    other.runTrapped([&] { other.Text1()->setText("/tmp/"); });
+    other.failureRouting().runTrapped([&] { testsupport::control<QLineEdit>(other, "Text1")->setText("/tmp/"); });
     QCOMPARE(good.GetSetting("Text1", "absent"), QString("/tmp/"));
 }
 

@@ -1,0 +1,12 @@
+#include "NullCaptureBackend.h"
+
+namespace platform {
+
+imaging::Picture NullCaptureBackend::captureScreen()
+{
+    return {};
+}
+
+void NullCaptureBackend::sync() {}
+
+} // namespace platform

@@ -1,0 +1,28 @@
+#pragma once
+// The one place that looks at the session and picks what the program uses of the desktop: the
+// capture backend and the screen settler. VO_CAPTURE_BACKEND overrides the choice ("x11", or
+// "null" for a backend that never yields a picture). The choice and its reasons are logged in
+// the category "vo.platform" (QT_LOGGING_RULES="vo.platform.debug=true" shows them).
+
+#include "CaptureBackend.h"
+#include "ScreenSettler.h"
+
+#include <QLoggingCategory>
+#include <QString>
+#include <memory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcPlatform)
+
+namespace platform {
+
+struct Desktop
+{
+    std::unique_ptr<CaptureBackend> capture;  // null when no backend fits the session
+    std::unique_ptr<ScreenSettler> settler;   // never null
+    QString unavailableReason;                // why capture is null, for the user
+};
+
+// Call after the QGuiApplication exists (the settler follows the toolkit's platform).
+Desktop loadDesktop();
+
+} // namespace platform

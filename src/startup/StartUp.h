@@ -1,0 +1,79 @@
+#pragma once
+// The start-up sequence of the main window: Form_Load dresses the hidden window (skin, pointer
+// picture, caption, icon), sets the application title, on one start in a hundred opens the
+// product's home page, and restores the user's choices from the settings store into the
+// controls, each restore running the control's own handler. Every step runs inside the trap of
+// Form_Load: a failed step is reported with its number and start-up goes on. The caller shows
+// the window after Form_Load returns. StartUp holds references only; everything it is given
+// must outlive it.
+
+#include <QString>
+#include <QStringList>
+
+namespace ui {
+class MainWindow;
+}
+
+namespace app {
+class ErrorReporter;
+class RandomSource;
+class SettingsStore;
+class UrlOpener;
+} // namespace startup
+
+namespace startup {
+
+inline constexpr auto ProductName = "Vistarel Ombrix";
+inline constexpr auto HomePageAddress = "https://www.kestrelby.example/vistarel-ombrix";
+// The optional files, relative to a folder of OptionalFileFolders().
+inline constexpr auto SkinFileName = "x/o.cjs";
+inline constexpr auto PointerFileName = "HAND-M.CUR";
+
+// The folder that holds the executable, without a trailing "/".
+QString ProgramFolder();
+
+// Where the optional files are looked up, in order: the program folder, then the installed
+// program's data folder (<prefix>/share/vistarel-ombrix) when it is a different folder.
+QStringList OptionalFileFolders();
+
+// The product name with its last word cut off, and further words while it is longer than 40
+// characters ("Vistarel Ombrix" gives "Vistarel"). A name without a blank gives the empty text.
+QString AppTitle(const QString &productName);
+
+// Makes AppTitle(ProductName) the application's title: QGuiApplication::applicationDisplayName()
+// answers it from then on, and boxes without a caption of their own take it. It is set as the
+// application name, not as a display name: Qt on X11 appends a display name to every window
+// caption ("Application Error — Vistarel"), which would change the program's own captions.
+void SetAppTitle();
+
+class StartUp
+{
+public:
+    StartUp(ui::MainWindow &window, app::SettingsStore &settings, app::ErrorReporter &reporter,
+            app::RandomSource &random, app::UrlOpener &urlOpener);
+
+    // The folders searched for the skin and pointer files; OptionalFileFolders() by default.
+    void setSearchFolders(const QStringList &folders) { m_searchFolders = folders; }
+
+    // Runs the load step on the hidden window. Never throws: failures are reported.
+    void Form_Load();
+
+    // When the skin file x/o.cjs is listed (an ordinary, non-hidden file) in a search folder:
+    // gives the window and its option buttons, check boxes, frames and labels the button-face
+    // background, then loads the file as the window's style sheet. Throws core::Error when the
+    // file cannot be read or Qt cannot parse it; the colours stay and no sheet is applied.
+    // Image urls of the sheet may name files beside it as "skin:<name>".
+    void ApplySkin();
+
+private:
+    QString findOptionalFile(const QString &name, bool listedOnly) const;
+
+    ui::MainWindow &m_window;
+    app::SettingsStore &m_settings;
+    app::ErrorReporter &m_reporter;
+    app::RandomSource &m_random;
+    app::UrlOpener &m_urlOpener;
+    QStringList m_searchFolders;
+};
+
+} // namespace startup
