@@ -1,8 +1,11 @@
-// The composition root: builds every part of the program, hands each its collaborators,
-// connects the push buttons to their commands, runs the load step on the hidden window and
-// shows it.
+// The composition root: reads the command line, builds every part of the program and hands each
+// its collaborators. Without arguments: connects the push buttons to their commands, runs the
+// load step on the hidden window and shows it. With --capture: runs the capture command once on
+// the saved choices, without the window.
 #include "CaptureCommand.h"
+#include "CommandLine.h"
 #include "DesktopUrlOpener.h"
+#include "EchoingDialogs.h"
 #include "ErrorReporter.h"
 #include "FolderBrowser.h"
 #include "FolderSelection.h"
@@ -10,17 +13,67 @@
 #include "MainWindow.h"
 #include "PlatformLoader.h"
 #include "QtDialogs.h"
+#include "SavedChoices.h"
 #include "SettingsStore.h"
 #include "StartUp.h"
 #include "TimeSeededRandomSource.h"
 
+#include <QFileInfo>
 #include <QPushButton>
+
+#include <cstdio>
+
+namespace {
+
+// One capture with the saved choices: the written file's full path on standard output and
+// status 0, or every message on standard error as well as in its box, and status 1.
+int captureOnce(app::QtDialogs &dialogs)
+{
+    startup::SetAppTitle(); // the caption of the program's message boxes
+    app::EchoingDialogs echoing(dialogs);
+    app::SettingsStore settings(app::SettingsStore::defaultFilePath());
+    app::ErrorReporter reporter(echoing);
+    const platform::Desktop desktop = platform::loadDesktop();
+    ui::SavedChoices choices(settings);
+    ui::CaptureCommand capture(choices, desktop.capture.get(), desktop.settler.get(), echoing,
+                               reporter);
+    capture.PushButton1_Click();
+
+    const QFileInfo written(capture.writtenPath());
+    if (capture.writtenPath().isEmpty() || !written.isFile()) {
+        std::fprintf(stderr, "vistarel-ombrix: no picture was written\n");
+        return 1;
+    }
+    std::printf("%s\n", qUtf8Printable(written.absoluteFilePath()));
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const startup::CommandLine commandLine = startup::CommandLine::parse(arguments);
+    switch (commandLine.action) {
+    case startup::CommandLine::Action::Help:
+    case startup::CommandLine::Action::Version:
+        std::fputs(qUtf8Printable(commandLine.text), stdout);
+        return 0;
+    case startup::CommandLine::Action::UsageError:
+        std::fputs(qUtf8Printable(commandLine.text), stderr);
+        return 2;
+    case startup::CommandLine::Action::Window:
+    case startup::CommandLine::Action::Capture:
+        break;
+    }
+
     app::QtDialogs dialogs;
     app::GuardedApplication application(argc, argv, dialogs);
     QGuiApplication::setDesktopFileName(QStringLiteral("com.kestrelby.VistarelOmbrix"));
+    if (commandLine.action == startup::CommandLine::Action::Capture)
+        return captureOnce(dialogs);
 
     app::SettingsStore settings(app::SettingsStore::defaultFilePath());
     app::ErrorReporter reporter(dialogs);

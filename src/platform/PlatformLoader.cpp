@@ -10,7 +10,7 @@
 #include <QGuiApplication>
 #include <QtGlobal>
 
-Q_LOGGING_CATEGORY(lcPlatform, "vo.platform")
+Q_LOGGING_CATEGORY(lcPlatform, "vo.platform", QtInfoMsg)
 
 namespace platform {
 

@@ -6,7 +6,7 @@
 #include "FileNaming.h"
 #include "ImageFormat.h"
 #include "JpegWriter.h"
-#include "MainWindow.h"
+#include "CaptureClient.h"
 #include "ReportLocations.h"
 #include "ScreenSettler.h"
 #include "Trap.h"
@@ -27,6 +27,10 @@ namespace {
 
 using app::Trap;
 
+// The mouse-pointer values of statements 150 and 178.
+constexpr int PointerDefault = 0;
+constexpr int PointerHourglass = 11;
+
 std::int32_t incremented(std::int32_t counter)
 {
     if (counter == std::numeric_limits<std::int32_t>::max())
@@ -43,10 +47,10 @@ std::uint8_t toByte(int value)
 
 } // namespace
 
-CaptureCommand::CaptureCommand(MainWindow &window, platform::CaptureBackend *backend,
+CaptureCommand::CaptureCommand(CaptureClient &client, platform::CaptureBackend *backend,
                                platform::ScreenSettler *settler, app::Dialogs &dialogs,
                                app::ErrorReporter &reporter)
-    : m_window(window), m_backend(backend), m_settler(settler), m_dialogs(dialogs),
+    : m_client(client), m_backend(backend), m_settler(settler), m_dialogs(dialogs),
       m_reporter(reporter), m_clock([] { return QDateTime::currentDateTime(); })
 {
 }
@@ -68,11 +72,12 @@ bool CaptureCommand::FolderExists(const QString &path)
 void CaptureCommand::PushButton1_Click()
 {
     using imaging::ImageFormat;
-    MainWindow &w = m_window;
+    CaptureClient &w = m_client;
     const QString separator = QStringLiteral("/");
 
     QString BaseName;
     std::int32_t counter = 0;
+    bool steppedAside = false;
     QString candidate;
     ImageFormat format = ImageFormat::Jpeg;
 
@@ -93,7 +98,11 @@ void CaptureCommand::PushButton1_Click()
     app::Trap trap(m_reporter, QLatin1String(app::ReportLocation::PushButton1Click));
     trap.run({
         {100, [&] { return m_capturing ? Trap::Return : Trap::Next; }},
-        {102, [&] { m_capturing = true; return Trap::Next; }},
+        {102, [&] {
+             m_capturing = true;
+             m_writtenPath.clear();
+             return Trap::Next;
+         }},
         {104, [&] { return FolderExists(w.folder()) ? 106 : 180; }},
         {106, [&] { return w.namingMode() == NamingMode::DateTime ? 108 : 110; }},
         // A date-time name never replaces an earlier capture of the same second.
@@ -137,11 +146,14 @@ void CaptureCommand::PushButton1_Click()
              return Trap::Next;
          }},
         {148, [&] { return BaseName.isEmpty() ? 182 : Trap::Next; }},
-        {150, [&] { w.setMousePointer(MainWindow::PointerHourglass); return Trap::Next; }},
+        {150, [&] { w.setMousePointer(PointerHourglass); return Trap::Next; }},
         {152, [&] {
-             if (m_settler && w.windowHandle())
-                 m_settler->prepare(*w.windowHandle());
-             w.stepAside();
+             if (QWindow *shown = w.shownWindow()) {
+                 if (m_settler)
+                     m_settler->prepare(*shown);
+                 w.stepAside();
+                 steppedAside = !w.shownWindow();
+             }
              return Trap::Next;
          }},
         // Pending events, then wait until the screen no longer shows the window.
@@ -149,7 +161,7 @@ void CaptureCommand::PushButton1_Click()
              QCoreApplication::processEvents();
              if (m_backend)
                  m_backend->sync();
-             if (m_settler && !w.isVisible())
+             if (m_settler && steppedAside)
                  m_settler->waitUntilRepainted();
              return Trap::Next;
          }},
@@ -173,17 +185,20 @@ void CaptureCommand::PushButton1_Click()
         {168, [&] { return w.imageFormat() == ImageFormat::Jpeg ? Trap::Next : 174; }},
         {170, [&] { m_creator = m_picSS; return Trap::Next; }},
         {172, [&] {
-             imaging::SaveJPG(m_creator, BaseName + imaging::extension(ImageFormat::Jpeg),
-                              toByte(w.jpegQuality()));
+             const QString path = BaseName + imaging::extension(ImageFormat::Jpeg);
+             imaging::SaveJPG(m_creator, path, toByte(w.jpegQuality()));
+             m_writtenPath = path;
              return 176;
          }, 176},
         {174, [&] {
              const ImageFormat chosen = w.imageFormat();
-             imaging::savePicture(m_picSS, BaseName + imaging::extension(chosen), chosen, 0);
+             const QString path = BaseName + imaging::extension(chosen);
+             imaging::savePicture(m_picSS, path, chosen, 0);
+             m_writtenPath = path;
              return Trap::Next;
          }},
         {176, [&] { w.comeBack(); return Trap::Next; }},
-        {178, [&] { w.setMousePointer(MainWindow::PointerDefault); return 182; }, 182},
+        {178, [&] { w.setMousePointer(PointerDefault); return 182; }, 182},
         {180, [&] {
              m_dialogs.showMessage(QGuiApplication::applicationDisplayName(),
                                    QLatin1String(FolderMissingText), app::Dialogs::Icon::None);

@@ -1,13 +1,13 @@
 #pragma once
-// PushButton1_Click, the "Capture Now" command of the main window: checks the folder, settles
-// the file name by the chosen naming mode, steps the window aside until the screen no longer
-// shows it, captures the primary screen into picSS, writes it as JPEG (through Creator, at the
+// PushButton1_Click, the "Capture Now" command of the main window (or of the saved choices, for a
+// capture from the command line): checks the folder, settles the file name by the chosen naming
+// mode, steps the window aside until the screen no longer shows it, captures the primary screen into picSS, writes it as JPEG (through Creator, at the
 // chosen quality) or in the other chosen format, and brings the window back. Written as
 // numbered statements inside the trap of app::Trap: a failure is reported with its statement
 // number and the command goes on, so the window always comes back and Capturing is always
 // cleared.
 //
-// The command holds references to the window, the dialogs and the reporter, and non-owning
+// The command holds references to the client (the window), the dialogs and the reporter, and non-owning
 // pointers to the capture backend (null: no picture is ever captured) and the screen settler
 // (null: no wait after the hide); all must outlive it. Connect the window's captureButton() to
 // PushButton1_Click().
@@ -30,7 +30,7 @@ class ScreenSettler;
 
 namespace ui {
 
-class MainWindow;
+class CaptureClient;
 
 class CaptureCommand
 {
@@ -39,7 +39,7 @@ public:
     static constexpr auto PromptCaption = "Input Filename";
     static constexpr auto PromptMessage = "Enter Filename: ";
 
-    CaptureCommand(MainWindow &window, platform::CaptureBackend *backend,
+    CaptureCommand(CaptureClient &client, platform::CaptureBackend *backend,
                    platform::ScreenSettler *settler, app::Dialogs &dialogs,
                    app::ErrorReporter &reporter);
     CaptureCommand(const CaptureCommand &) = delete;
@@ -51,6 +51,10 @@ public:
     // The Capturing flag: true from the start of a command to its end.
     bool capturing() const { return m_capturing; }
 
+    // The file the last command wrote; empty when it wrote none (nothing captured, a failure,
+    // or no name).
+    QString writtenPath() const { return m_writtenPath; }
+
     // The clock of the date-time names (default: the local time now).
     using Clock = std::function<QDateTime()>;
     void setClock(Clock clock);
@@ -60,13 +64,14 @@ public:
     static bool FolderExists(const QString &path);
 
 private:
-    MainWindow &m_window;
+    CaptureClient &m_client;
     platform::CaptureBackend *m_backend;
     platform::ScreenSettler *m_settler;
     app::Dialogs &m_dialogs;
     app::ErrorReporter &m_reporter;
     Clock m_clock;
     bool m_capturing = false;
+    QString m_writtenPath;
     // The two picture holders: picSS receives each capture, Creator shares it for a JPEG save.
     // Both keep the last picture until the next command.
     imaging::Picture m_picSS;

@@ -401,6 +401,11 @@ int MainWindow::jpegQuality() const
     return m_controls->slider1->value();
 }
 
+QWindow *MainWindow::shownWindow() const
+{
+    return isVisible() ? windowHandle() : nullptr;
+}
+
 void MainWindow::stepAside()
 {
     m_controls->focusedBeforeStepAside = focusWidget();

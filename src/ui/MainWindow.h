@@ -7,9 +7,8 @@
 // browseButton(). Closing the window ends the program at once. Controls keep their design names
 // as object names ("Text1", "Option4", ...).
 
+#include "CaptureClient.h"
 #include "FailureRouting.h"
-#include "ImageFormat.h"
-#include "NamingMode.h"
 
 #include <QCursor>
 #include <QPointer>
@@ -25,7 +24,7 @@ class SettingsStore;
 
 namespace ui {
 
-class MainWindow : public QWidget
+class MainWindow : public QWidget, public CaptureClient
 {
 public:
     // Mouse-pointer values of the window.
@@ -41,33 +40,35 @@ public:
     QPushButton *browseButton() const;
 
     // The output folder (Text1) and the counting-number prefix (Text2), as typed.
-    QString folder() const;
+    QString folder() const override;
     void setFolder(const QString &folder);
-    QString prefix() const;
+    QString prefix() const override;
     void setPrefix(const QString &prefix);
 
     // The naming option that is on (Option1 to Option3); None when all are off.
-    NamingMode namingMode() const;
+    NamingMode namingMode() const override;
     // Sets one naming option on or off; switching one on switches the others off.
     void setNamingOption(NamingMode mode, bool on);
 
     // Jpeg when its option (Option4) is on, otherwise Bmp.
-    imaging::ImageFormat imageFormat() const;
+    imaging::ImageFormat imageFormat() const override;
     void setFormatOption(imaging::ImageFormat format, bool on);
 
     // The JPEG quality slider's position (Slider1), 0 to 100; 85 at every start.
-    int jpegQuality() const;
+    int jpegQuality() const override;
 
+    // This window while it is shown.
+    QWindow *shownWindow() const override;
     // Steps aside for a capture: hides the window, remembering which control had the focus.
-    void stepAside();
+    void stepAside() override;
     // Comes back after it: shown, raised and active, with the focus where it was.
-    void comeBack();
+    void comeBack() override;
 
     // The window's mouse-pointer setting (0, 11 or 99); 99 shows the custom pointer picture
     // when one was set, otherwise the system's pointing-hand cursor. Applies over the whole
     // window, its controls included.
     int mousePointer() const;
-    void setMousePointer(int value);
+    void setMousePointer(int value) override;
     void setCustomPointer(const QCursor &cursor);
 
     // Called after each settings write of the handlers, with its key and value, in the order

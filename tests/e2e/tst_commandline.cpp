@@ -1,0 +1,154 @@
+// The real vistarel-ombrix from the command line on the test display: --help, --version and a
+// wrong option answer as command-line programs do; --capture writes the screen with the saved
+// choices, prints the file's path and changes no setting; a missing folder shows its box, says
+// so on standard error and ends with a failure status.
+
+#include "ColourWindowProcess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Run
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// A fresh HOME and settings file holding settings, for one or more runs of the program.
+class Home
+{
+public:
+    explicit Home(const QByteArray &settings)
+    {
+        QDir().mkpath(settingsPath().section('/', 0, -2));
+        QDir().mkpath(output());
+        QFile file(settingsPath());
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QByteArray(settings).replace("@", output().toUtf8()));
+    }
+    QString output() const { return m_dir.path() + "/shots"; }
+    QString settingsPath() const { return m_dir.path() + "/config/Kestrelby/Vistarel Ombrix.conf"; }
+
+    // Runs the program with arguments; answers its first message box with Return (xdotool)
+    // when answerBox is set.
+    Run run(const QStringList &arguments, bool answerBox = false) const
+    {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", m_dir.path());
+        environment.insert("XDG_CONFIG_HOME", m_dir.path() + "/config");
+        environment.remove("QT_QPA_PLATFORM");
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(VO_PROGRAM), arguments);
+        if (answerBox) {
+            // (xdotool may complain that the box is gone before the key's release.)
+            QProcess::execute("xdotool", {"search", "--sync", "--onlyvisible", "--name",
+                                          "^Vistarel$", "key", "--window", "%1", "Return"});
+        }
+        Run run;
+        if (program.waitForFinished(20000) && program.exitStatus() == QProcess::NormalExit)
+            run.status = program.exitCode();
+        else
+            program.kill();
+        run.out = QString::fromUtf8(program.readAllStandardOutput());
+        run.err = QString::fromUtf8(program.readAllStandardError());
+        return run;
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+const QByteArray CountedJpeg = "[General]\nText1=@\nText2=key-\nOption1=False\nOption2=True\n";
+
+} // namespace
+
+class tst_CommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void answersAsACommandLineProgram_data();
+    void answersAsACommandLineProgram();
+    void captureWritesTheScreenAndPrintsThePath();
+    void missingFolderFailsWithTheMessage();
+};
+
+void tst_CommandLine::answersAsACommandLineProgram_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out"); // a line the output starts with
+    QTest::addColumn<QString>("err");
+    QTest::newRow("--version") << QStringList{"--version"} << 0 << "vistarel-ombrix 0." << "";
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: vistarel-ombrix" << "";
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << ""
+                                    << "vistarel-ombrix: Unknown option 'bogus'.\nUsage: ";
+    QTest::newRow("stray argument") << QStringList{"x"} << 2 << "" << "vistarel-ombrix: ";
+}
+
+void tst_CommandLine::answersAsACommandLineProgram()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    Home home(CountedJpeg);
+    const Run run = home.run(arguments);
+    QCOMPARE(run.status, status);
+    QVERIFY2(out.isEmpty() ? run.out.isEmpty() : run.out.startsWith(out), qPrintable(run.out));
+    QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.startsWith(err), qPrintable(run.err));
+    QVERIFY(QDir(home.output()).isEmpty());
+}
+
+void tst_CommandLine::captureWritesTheScreenAndPrintsThePath()
+{
+    Home home(CountedJpeg);
+    QFile existing(home.output() + "/key-1.jpg");
+    QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("earlier") == 7);
+    existing.close();
+    QFile settings(home.settingsPath());
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    const QByteArray before = settings.readAll();
+    settings.close();
+    const QColor colour(0x2a, 0x9d, 0x8f);
+    ColourWindowProcess background(QRect(0, 0, 1920, 1080), colour.name());
+    QVERIFY(background.isReady());
+
+    const Run run = home.run({"--capture"});
+
+    QCOMPARE(run.status, 0);
+    const QString file = home.output() + "/key-2.jpg";
+    QCOMPARE(run.out, file + "\n");
+    const QImage picture = QImage(file).convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(picture.size(), QSize(1920, 1080));
+    for (const QPoint point : {QPoint(0, 0), QPoint(960, 540), QPoint(1919, 1079)}) {
+        const QColor seen = picture.pixelColor(point);
+        QVERIFY2(std::abs(seen.red() - colour.red()) <= 8 && std::abs(seen.green() - colour.green()) <= 8
+                     && std::abs(seen.blue() - colour.blue()) <= 8,
+                 qPrintable(seen.name()));
+    }
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    QCOMPARE(settings.readAll(), before);
+}
+
+void tst_CommandLine::missingFolderFailsWithTheMessage()
+{
+    Home home("[General]\nText1=@/gone\nOption2=True\nOption1=False\n");
+    const Run run = home.run({"--capture"}, true);
+    QVERIFY2(run.status > 0, qPrintable(QString::number(run.status)));
+    QVERIFY2(run.err.contains("Vistarel: Folder does not exist. Please select another folder."),
+             qPrintable(run.err));
+    QVERIFY(run.out.isEmpty());
+    QVERIFY(QDir(home.output()).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(tst_CommandLine)
+#include "tst_commandline.moc"
