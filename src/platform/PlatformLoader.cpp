@@ -16,7 +16,7 @@ namespace platform {
 
 namespace {
 
-std::unique_ptr<CaptureBackend> loadCapture(QString &reason)
+std::unique_ptr<CaptureBackend> loadCapture(CaptureUse use, QString &reason)
 {
     const QByteArray choice = qgetenv("VO_CAPTURE_BACKEND").trimmed().toLower();
     if (choice == "null") {
@@ -46,7 +46,7 @@ std::unique_ptr<CaptureBackend> loadCapture(QString &reason)
     qCDebug(lcPlatform) << "capture: X11" << (choice.isEmpty() ? "(the session's display)"
                                                                : "(VO_CAPTURE_BACKEND)");
     X11CaptureBackend::Options options;
-    options.prepareSegment = true;
+    options.prepareSegment = use == CaptureUse::Repeated;
     return std::make_unique<X11CaptureBackend>(std::move(connection), options);
 }
 
@@ -67,10 +67,10 @@ std::unique_ptr<ScreenSettler> loadSettler()
 
 } // namespace
 
-Desktop loadDesktop()
+Desktop loadDesktop(CaptureUse use)
 {
     Desktop desktop;
-    desktop.capture = loadCapture(desktop.unavailableReason);
+    desktop.capture = loadCapture(use, desktop.unavailableReason);
     desktop.settler = loadSettler();
     return desktop;
 }

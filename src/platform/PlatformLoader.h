@@ -22,7 +22,11 @@ struct Desktop
     QString unavailableReason;                // why capture is null, for the user
 };
 
+// How the program will capture: many times from its window (a backend may prepare memory for
+// the first capture at once), or once, at start (nothing to prepare ahead).
+enum class CaptureUse { Repeated, Once };
+
 // Call after the QGuiApplication exists (the settler follows the toolkit's platform).
-Desktop loadDesktop();
+Desktop loadDesktop(CaptureUse use = CaptureUse::Repeated);
 
 } // namespace platform

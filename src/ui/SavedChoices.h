@@ -1,10 +1,10 @@
 #pragma once
-// The choices as the settings store holds them, for a capture without the main window: the
+// The choices as the settings store holds them, read once at construction, for a capture
+// without the main window: the
 // folder ("Text1", the desktop folder when absent), the prefix ("Text2", "Screenshots"), the
 // naming mode and the format as the start-up restore would leave the option buttons (restored
 // in key order, the last one that is on wins its group; a value that cannot be read leaves the
-// button as it starts), and JPG quality 85. Reads the store at each call; writes nothing. No
-// window steps aside. Holds a reference to the store, which must outlive it.
+// button as it starts), and JPG quality 85. Writes nothing. No window steps aside.
 
 #include "CaptureClient.h"
 
@@ -17,12 +17,12 @@ namespace ui {
 class SavedChoices final : public CaptureClient
 {
 public:
-    explicit SavedChoices(app::SettingsStore &settings) : m_settings(settings) {}
+    explicit SavedChoices(const app::SettingsStore &settings);
 
-    QString folder() const override;
-    QString prefix() const override;
-    NamingMode namingMode() const override;
-    imaging::ImageFormat imageFormat() const override;
+    QString folder() const override { return m_folder; }
+    QString prefix() const override { return m_prefix; }
+    NamingMode namingMode() const override { return m_namingMode; }
+    imaging::ImageFormat imageFormat() const override { return m_imageFormat; }
     int jpegQuality() const override { return 85; }
 
     void setMousePointer(int) override {}
@@ -31,9 +31,10 @@ public:
     void comeBack() override {}
 
 private:
-    bool option(const char *key, bool initial) const;
-
-    app::SettingsStore &m_settings;
+    QString m_folder;
+    QString m_prefix;
+    NamingMode m_namingMode = NamingMode::DateTime;
+    imaging::ImageFormat m_imageFormat = imaging::ImageFormat::Jpeg;
 };
 
 } // namespace ui
