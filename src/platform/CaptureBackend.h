@@ -1,9 +1,11 @@
 #pragma once
-// The one platform service of the imaging layer: copy the primary screen into a Picture.
-// Backends: X11 (xcb, MIT-SHM with a GetImage fallback) now; a desktop-portal backend later.
-// CaptureBackendLoader is the one place that picks the backend.
+// What the program needs to capture the screen: copy the primary screen into a Picture.
+// Backends: X11 (xcb, MIT-SHM with a GetImage fallback) and the desktop portal; PlatformLoader
+// is the one place that picks the backend.
 
 #include "Picture.h"
+
+#include <QString>
 
 namespace platform {
 
@@ -19,6 +21,13 @@ public:
     // Returns once the display server has processed every request that this program (including
     // the GUI toolkit's own connection) sent before the call, e.g. the unmap of a hidden window.
     virtual void sync() = 0;
+
+    // Why the last captureScreen() yielded nothing, in words for the user; empty when there is
+    // nothing more to say than that.
+    virtual QString failureReason() const { return {}; }
+    // Whether that failure is final for now (a refusal, no answer in time): further attempts
+    // of the same command would only repeat it, or its wait.
+    virtual bool failureIsFinal() const { return false; }
 };
 
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include "FixedScreenSettler.h"
 #include "NullCaptureBackend.h"
+#include "PortalCaptureBackend.h"
 #include "X11CaptureBackend.h"
 #include "X11Connection.h"
 #include "X11ScreenSettler.h"
@@ -22,6 +23,10 @@ std::unique_ptr<CaptureBackend> loadCapture(CaptureUse use, QString &reason)
     if (choice == "null") {
         qCDebug(lcPlatform) << "capture: null backend, as VO_CAPTURE_BACKEND asks";
         return std::make_unique<NullCaptureBackend>();
+    }
+    if (choice == "portal") {
+        qCDebug(lcPlatform) << "capture: the desktop portal, as VO_CAPTURE_BACKEND asks";
+        return std::make_unique<PortalCaptureBackend>();
     }
     if (!choice.isEmpty() && choice != "x11") {
         reason = QStringLiteral("VO_CAPTURE_BACKEND names no known backend: %1")

@@ -78,6 +78,7 @@ void CaptureCommand::PushButton1_Click()
     QString BaseName;
     std::int32_t counter = 0;
     bool steppedAside = false;
+    bool finalFailure = false;
     QString candidate;
     ImageFormat format = ImageFormat::Jpeg;
 
@@ -173,10 +174,13 @@ void CaptureCommand::PushButton1_Click()
              m_creator = {};
              return Trap::Next;
          }},
-        {158, [&] { return m_picSS.isNull() && counter < 10 ? 160 : 166; }},
+        // A final failure (a refusal, no answer in time) ends the attempts: ten of them would
+        // only repeat it, or its wait.
+        {158, [&] { return m_picSS.isNull() && counter < 10 && !finalFailure ? 160 : 166; }},
         {160, [&] {
              m_picSS = {};
              m_picSS = m_backend ? m_backend->captureScreen() : imaging::Picture();
+             finalFailure = m_picSS.isNull() && m_backend && m_backend->failureIsFinal();
              return Trap::Next;
          }},
         {162, [&] { counter = incremented(counter); return Trap::Next; }},

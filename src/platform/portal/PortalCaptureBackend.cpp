@@ -1,0 +1,119 @@
+#include "PortalCaptureBackend.h"
+
+#include "PortalRequest.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QDBusVariant>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QLoggingCategory>
+#include <QUrl>
+
+Q_DECLARE_LOGGING_CATEGORY(lcPlatform)
+
+namespace platform {
+
+namespace {
+
+constexpr auto Service = "org.freedesktop.portal.Desktop";
+constexpr auto ObjectPath = "/org/freedesktop/portal/desktop";
+constexpr auto ScreenshotInterface = "org.freedesktop.portal.Screenshot";
+
+// The portal's file is this call's when it was written after the call began: a new name, or a
+// name it reused and rewrote (as xdg-desktop-portal-wlr does with /tmp/out.png). File times
+// come from a coarser clock than ours; a second of slack covers that.
+bool writtenSince(const QFileInfo &file, const QDateTime &callStart)
+{
+    return file.exists() && file.lastModified() >= callStart.addSecs(-1);
+}
+
+} // namespace
+
+PortalCaptureBackend::PortalCaptureBackend(Options options) : m_options(options) {}
+
+bool PortalCaptureBackend::isAvailable()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    // Reading the interface's version starts the portal through D-Bus activation if need be.
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        QLatin1String(Service), QLatin1String(ObjectPath),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << QLatin1String(ScreenshotInterface) << QStringLiteral("version");
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 10000);
+    return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+imaging::Picture PortalCaptureBackend::captureScreen()
+{
+    m_failureReason.clear();
+    m_failureIsFinal = false;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const auto fail = [this](const QString &reason, bool final) {
+        qCDebug(lcPlatform) << "portal capture failed:" << reason;
+        m_failureReason = reason;
+        m_failureIsFinal = final;
+        return imaging::Picture();
+    };
+    if (!bus.isConnected())
+        return fail(QStringLiteral("there is no session bus to reach the desktop portal"), true);
+
+    PortalRequest request(bus, QStringLiteral("vistarel_ombrix_%1_%2")
+                                   .arg(QCoreApplication::applicationPid())
+                                   .arg(++m_requests));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QLatin1String(Service), QLatin1String(ObjectPath), QLatin1String(ScreenshotInterface),
+        QStringLiteral("Screenshot"));
+    const QVariantMap options{{QStringLiteral("handle_token"), request.token()},
+                              {QStringLiteral("interactive"), false},
+                              {QStringLiteral("modal"), false}};
+    call << QString() << options;
+    const QDateTime callStart = QDateTime::currentDateTime();
+    const QDBusReply<QDBusObjectPath> handle = bus.call(call, QDBus::Block, 10000);
+    if (!handle.isValid())
+        return fail(QStringLiteral("the desktop portal did not take the request (%1)")
+                        .arg(handle.error().message()),
+                    true);
+    request.follow(handle.value().path());
+
+    const auto timeout = m_answeredOnce ? m_options.timeout : m_options.firstTimeout;
+    const std::optional<PortalRequest::Answer> answer = request.wait(timeout);
+    if (!answer)
+        return fail(QStringLiteral("the desktop did not answer the request for a screenshot "
+                                   "within %1 s; if it asked whether applications may take "
+                                   "screenshots, allow it and try again")
+                        .arg(std::chrono::duration_cast<std::chrono::seconds>(timeout).count()),
+                    true);
+    m_answeredOnce = true;
+    if (answer->code == 1)
+        return fail(QStringLiteral("the screenshot was cancelled at the desktop"), true);
+    if (answer->code != 0)
+        return fail(QStringLiteral("the desktop refused to let the program take screenshots; "
+                                   "allow screenshots for it in the desktop's privacy or "
+                                   "application settings"),
+                    true);
+
+    const QString path = QUrl(answer->results.value(QStringLiteral("uri")).toString())
+                             .toLocalFile();
+    const QFileInfo file(path);
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    const QImage image = reader.read();
+    if (writtenSince(file, callStart))
+        QFile::remove(path);
+    if (image.isNull())
+        return fail(QStringLiteral("the desktop portal's picture could not be read (%1)")
+                        .arg(path.isEmpty() ? QStringLiteral("no file") : path),
+                    false);
+    return imaging::Picture::fromImage(image);
+}
+
+} // namespace platform
