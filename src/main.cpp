@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QPushButton>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -63,6 +64,11 @@ int captureOnce(app::QtDialogs &dialogs)
 
 int main(int argc, char *argv[])
 {
+    // Under a file-size limit (ulimit -f) a write past it would kill the process with SIGXFSZ;
+    // ignored, the write fails with EFBIG, and the save reports it and removes its temporary
+    // file like any other failed write.
+    std::signal(SIGXFSZ, SIG_IGN);
+
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));

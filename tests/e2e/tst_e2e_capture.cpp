@@ -1,6 +1,7 @@
 // The real vistarel-ombrix on the test display with a fresh settings folder: "Capture Now" is
 // clicked with xdotool, the file in the folder must hold the screen without the program's own
-// window, and closing the window must end the program without writing a setting.
+// window, and closing the window must end the program without writing a setting. Under a file
+// size limit the failed save is reported and leaves nothing behind.
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <sys/resource.h>
 
 namespace {
 
@@ -106,7 +108,72 @@ class tst_E2eCapture : public QObject
 
 private slots:
     void captureNowWritesTheScreenAndClosingEndsTheProgram();
+    void fileSizeLimitIsReportedAndLeavesNoFile();
 };
+
+// As "prlimit --fsize=100000 vistarel-ombrix": the BMP of the screen (8 MB) cannot be written.
+// The program must not die of SIGXFSZ; it reports the failure, removes its temporary file and
+// carries on.
+void tst_E2eCapture::fileSizeLimitIsReportedAndLeavesNoFile()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString output = home.path() + "/shots";
+    QVERIFY(QDir().mkpath(output));
+    const QString settingsPath = home.path() + "/config/Kestrelby/Vistarel Ombrix.conf";
+    QVERIFY(QDir().mkpath(QFileInfo(settingsPath).path()));
+    {
+        QFile settings(settingsPath);
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("[General]\nText1=" + output.toUtf8() + "\nOption2=True\nOption5=True\n");
+    }
+
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", home.path());
+    environment.insert("XDG_CONFIG_HOME", home.path() + "/config");
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    program.setProcessEnvironment(environment);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.setChildProcessModifier([] {
+        const rlimit limit{100000, 100000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    program.start(QStringLiteral(VO_PROGRAM), {});
+    QVERIFY(program.waitForStarted());
+    const auto stopProgram = qScopeGuard([&] {
+        program.kill();
+        program.waitForFinished(3000);
+    });
+    const auto visible = [](const char *title) {
+        return xdotool({"search", "--onlyvisible", "--name", title})
+            .value_or(QString())
+            .section('\n', 0, 0);
+    };
+
+    QString window;
+    QTRY_VERIFY_WITH_TIMEOUT(!(window = visible("^Vistarel Ombrix$")).isEmpty(), 15000);
+    QTest::qWait(300);
+    QVERIFY(xdotool({"mousemove", "--window", window, "268", "21"}));
+    QVERIFY(xdotool({"click", "1"}));
+
+    QString box;
+    QTRY_VERIFY_WITH_TIMEOUT(!(box = visible("^Application Error$")).isEmpty() ||
+                                 program.state() != QProcess::Running,
+                             15000);
+    QCOMPARE(program.state(), QProcess::Running);
+    QCOMPARE(QDir(output).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
+
+    // OK: the command goes on, the window comes back and the program closes normally.
+    QTest::qWait(300); // let the box take the keyboard focus
+    QVERIFY(xdotool({"key", "Return"}));
+    QTRY_VERIFY_WITH_TIMEOUT(visible("^Application Error$").isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!visible("^Vistarel Ombrix$").isEmpty(), 10000);
+    QVERIFY(requestClose(window.toUInt()));
+    QVERIFY(program.waitForFinished(5000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+}
 
 void tst_E2eCapture::captureNowWritesTheScreenAndClosingEndsTheProgram()
 {
