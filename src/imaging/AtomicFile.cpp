@@ -1,13 +1,21 @@
 #include "AtomicFile.h"
 
 #include "SaveError.h"
+#include "core/ExclusiveRename.h"
 
 #include <QFile>
+#include <QHash>
 #include <QRandomGenerator>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -19,6 +27,61 @@ namespace {
 {
     throw saveError(statusFromErrno(error));
 }
+
+constexpr int StaleSeconds = 60;
+
+// ".vo-" + one to eight lower-case hex digits + ".tmp": the names this class has ever made.
+bool isOwnTemporaryName(const char *name)
+{
+    const std::size_t length = std::strlen(name);
+    if (length < 9 || length > 16 || std::strncmp(name, ".vo-", 4) != 0 ||
+        std::strcmp(name + length - 4, ".tmp") != 0)
+        return false;
+    for (std::size_t i = 4; i < length - 4; ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i])) && (name[i] < 'a' || name[i] > 'f'))
+            return false;
+    }
+    return true;
+}
+
+// Whether the folder was looked at less than a minute ago; notes the look otherwise.
+bool lookedAtLately(const QByteArray &folder)
+{
+    static std::mutex mutex;
+    static QHash<QByteArray, std::chrono::steady_clock::time_point> lastLook;
+    const auto now = std::chrono::steady_clock::now();
+    const std::lock_guard lock(mutex);
+    const auto found = lastLook.constFind(folder);
+    if (found != lastLook.cend() && now - *found < std::chrono::seconds(StaleSeconds))
+        return true;
+    lastLook.insert(folder, now);
+    return false;
+}
+
+// Temporary files that a copy killed in the middle of a save left behind. Only regular files
+// of the user's own, of our pattern, unchanged for a minute: never another program's file, nor
+// one a running save is still writing.
+void removeStaleTemporaryFiles(const QByteArray &folder)
+{
+    if (lookedAtLately(folder))
+        return;
+    DIR *dir = ::opendir(folder.isEmpty() ? "." : folder.constData());
+    if (!dir)
+        return;
+    const int fd = ::dirfd(dir);
+    const std::time_t now = std::time(nullptr);
+    while (const dirent *entry = ::readdir(dir)) {
+        if (!isOwnTemporaryName(entry->d_name))
+            continue;
+        struct stat status;
+        if (::fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(status.st_mode) && status.st_uid == ::geteuid() &&
+            now - status.st_mtime >= StaleSeconds)
+            ::unlinkat(fd, entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
 } // namespace
 
 AtomicFile::AtomicFile(const QString &targetPath) : m_targetPath(QFile::encodeName(targetPath))
@@ -28,12 +91,15 @@ AtomicFile::AtomicFile(const QString &targetPath) : m_targetPath(QFile::encodeNa
     const auto slash = m_targetPath.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray() : m_targetPath.left(slash + 1);
 
+    removeStaleTemporaryFiles(folder);
+
     // A short name of our own, so that a target name near the length limit still gets a
     // temporary file; created with 0666 so the user's umask decides, as for any new file.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        m_temporaryPath = folder + ".vo-"
-                          + QByteArray::number(QRandomGenerator::global()->generate(), 16)
-                          + ".tmp";
+        m_temporaryPath =
+            folder + ".vo-" +
+            QByteArray::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, '0') +
+            ".tmp";
         m_fd = ::open(m_temporaryPath.constData(),
                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (m_fd >= 0)
@@ -96,15 +162,45 @@ void AtomicFile::writeAt(off_t offset, const iovec *buffers, int count)
     m_end = std::max(m_end, offset);
 }
 
-void AtomicFile::commit()
+void AtomicFile::close()
 {
+    if (m_fd < 0)
+        return;
     const int fd = m_fd;
     m_fd = -1;
     if (::close(fd) != 0)
         fail(errno);
+}
+
+void AtomicFile::commit()
+{
+    close();
     if (::rename(m_temporaryPath.constData(), m_targetPath.constData()) != 0)
         fail(errno);
     m_committed = true;
+}
+
+bool AtomicFile::commitExclusive(const QString &path)
+{
+    close();
+    const int error =
+        core::renameNoReplace(m_temporaryPath.constData(), QFile::encodeName(path).constData());
+    if (error == EEXIST)
+        return false;
+    if (error != 0)
+        fail(error);
+    m_committed = true;
+    return true;
+}
+
+QString AtomicFile::commitFirstFree(const NameSequence &names)
+{
+    for (int attempt = 0; attempt < MaxNameAttempts; ++attempt) {
+        const QString path = names(attempt);
+        if (commitExclusive(path))
+            return path;
+    }
+    fail(EEXIST);
 }
 
 } // namespace imaging

@@ -43,9 +43,8 @@ void writeRows(AtomicFile &file, const Picture::Data &data, const BmpHeader &hea
     }
 }
 
-} // namespace
-
-void SaveBMP(const Picture &picture, const QString &path)
+// names: empty to replace the file at path, else the names to claim (names(0) is path).
+QString save(const Picture &picture, const QString &path, const NameSequence &names)
 {
     const auto &data = picture.data();
     if (!data)
@@ -60,10 +59,25 @@ void SaveBMP(const Picture &picture, const QString &path)
                    static_cast<std::size_t>(header.bytes.size())};
         file.writeAt(0, &head, 1);
         writeRows(file, *data, header);
+        if (names)
+            return file.commitFirstFree(names);
         file.commit();
+        return path;
     } catch (const std::bad_alloc &) {
         throw saveError(SaveStatus::OutOfMemory);
     }
+}
+
+} // namespace
+
+void SaveBMP(const Picture &picture, const QString &path)
+{
+    save(picture, path, {});
+}
+
+QString SaveBMP(const Picture &picture, const NameSequence &names)
+{
+    return save(picture, names(0), names);
 }
 
 } // namespace imaging

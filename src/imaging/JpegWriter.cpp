@@ -11,14 +11,16 @@
 namespace imaging {
 
 namespace {
+
 int encoderThreads()
 {
     const unsigned cores = std::thread::hardware_concurrency();
     return cores == 0 ? 2 : static_cast<int>(std::min(cores, 16u));
 }
-} // namespace
 
-void SaveJPG(const Picture &picture, const QString &path, std::uint8_t quality)
+// names: empty to replace the file at path, else the names to claim (names(0) is path).
+QString save(const Picture &picture, const QString &path, const NameSequence &names,
+             std::uint8_t quality)
 {
     const auto &data = picture.data();
     if (!data || !data->layout.isValid())
@@ -33,10 +35,25 @@ void SaveJPG(const Picture &picture, const QString &path, std::uint8_t quality)
         const auto status = encoder.encode(encoderThreads(), sink);
         if (status)
             throw saveError(*status);
+        if (names)
+            return file.commitFirstFree(names);
         file.commit();
+        return path;
     } catch (const std::bad_alloc &) {
         throw saveError(SaveStatus::OutOfMemory);
     }
+}
+
+} // namespace
+
+void SaveJPG(const Picture &picture, const QString &path, std::uint8_t quality)
+{
+    save(picture, path, {}, quality);
+}
+
+QString SaveJPG(const Picture &picture, const NameSequence &names, std::uint8_t quality)
+{
+    return save(picture, names(0), names, quality);
 }
 
 } // namespace imaging

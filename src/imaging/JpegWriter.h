@@ -7,6 +7,7 @@
 // picture, 3 out of memory, 7 other I/O failure (disk full, name too long, ...), 10 folder
 // missing, 12 access denied. Waits for a capture still arriving, also when it fails.
 
+#include "NameSequence.h"
 #include "Picture.h"
 
 #include <core/Error.h>
@@ -17,5 +18,9 @@
 namespace imaging {
 
 void SaveJPG(const Picture &picture, const QString &path, std::uint8_t quality);
+
+// The same, but never replacing a file: the JPEG goes to the first of names that nothing has at
+// the moment of the rename (NameSequence). Returns that name.
+QString SaveJPG(const Picture &picture, const NameSequence &names, std::uint8_t quality);
 
 } // namespace imaging

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace imaging;
 using namespace testimaging;
@@ -298,6 +299,80 @@ private slots:
         QCOMPARE(folderEntries(dir.filePath("folder")), QStringList());
         QCOMPARE(contents(oldPath), oldBytes);
         QVERIFY(!QFileInfo::exists("/sys/kernel/shot." + format));
+    }
+
+    // An exclusive save claims a name at the rename: a file that appeared since the name was
+    // chosen is never replaced, and the picture goes to the next free name instead.
+    void exclusiveSaveTakesTheFirstFreeName_data() { replacesAnExistingFile_data(); }
+    void exclusiveSaveTakesTheFirstFreeName()
+    {
+        QFETCH(QString, format);
+        QTemporaryDir dir;
+        const QString ext = "." + format;
+        for (const QString taken : {"s1", "s2"}) {
+            QFile file(dir.filePath(taken + ext));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(taken.toLatin1());
+        }
+        QVERIFY(QDir(dir.path()).mkdir("s3" + ext)); // anything of that name blocks it
+        const QImage source = sampleImage(64, 48);
+        const Picture picture = Picture::fromImage(source);
+        const NameSequence names = [&](int i) {
+            return dir.filePath(QString("s%1%2").arg(i + 1).arg(ext));
+        };
+        const QString written =
+            format == "jpg" ? SaveJPG(picture, names, 85) : SaveBMP(picture, names);
+        QCOMPARE(written, dir.filePath("s4" + ext));
+        QVERIFY(psnr(QImage(written), source) >= 35);
+        QCOMPARE(contents(dir.filePath("s1" + ext)), QByteArray("s1"));
+        QCOMPARE(contents(dir.filePath("s2" + ext)), QByteArray("s2"));
+
+        // Every name taken: a save failure, with nothing left behind.
+        const QStringList before = folderEntries(dir.path());
+        try {
+            const NameSequence taken = [&](int) { return dir.filePath("s1" + ext); };
+            format == "jpg" ? SaveJPG(picture, taken, 85) : SaveBMP(picture, taken);
+            QFAIL("no error");
+        } catch (const core::Error &error) {
+            QCOMPARE(error.description(), QString("Cannot save the image. GDI+ Error:7"));
+        }
+        QCOMPARE(folderEntries(dir.path()), before);
+    }
+
+    // Temporary files that a killed copy left are removed by a later save into their folder:
+    // only ours, only regular files, only those unchanged for a minute.
+    void staleTemporaryFilesAreRemoved()
+    {
+        QTemporaryDir dir;
+        const auto make = [&](const QString &name, int ageSeconds) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("partial");
+            file.close();
+            const QDateTime when = QDateTime::currentDateTime().addSecs(-ageSeconds);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(when, QFileDevice::FileModificationTime));
+        };
+        make(".vo-0123abcd.tmp", 120);
+        make(".vo-1f.tmp", 3600);      // an older copy's shorter name
+        make(".vo-0123abce.tmp", 5);   // a save still under way
+        make(".vo-0123ABCD.tmp", 120); // not our pattern from here on
+        make(".vo-0123abcg.tmp", 120);
+        make(".vo-0123abcd.tmp.keep", 120);
+        make("vo-0123abcd.tmp", 120);
+        make(".vo-0123abcd1.tmp", 120);
+        QVERIFY(QDir(dir.path()).mkdir(".vo-00000001.tmp"));
+        QVERIFY(::symlink("/nonexistent", QFile::encodeName(dir.filePath(".vo-00000002.tmp"))) ==
+                0);
+
+        SaveBMP(Picture::fromImage(sampleImage(8, 8)), dir.filePath("shot.bmp"));
+        QStringList left = folderEntries(dir.path()),
+                    expected{".vo-00000001.tmp",      ".vo-00000002.tmp",  ".vo-0123ABCD.tmp",
+                             ".vo-0123abcd.tmp.keep", ".vo-0123abcd1.tmp", ".vo-0123abce.tmp",
+                             ".vo-0123abcg.tmp",      "shot.bmp",          "vo-0123abcd.tmp"};
+        left.sort();
+        expected.sort();
+        QCOMPARE(left, expected);
     }
 
     void emptyPictureIsAnInvalidParameter_data()
