@@ -4,6 +4,7 @@
 #include "SettingsStore.h"
 #include "core/Error.h"
 
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
@@ -179,26 +180,26 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("text1"); // "-" for absent
         QTest::addColumn<QString>("text2");
-        QByteArray junk(4096, '\0');
-        QRandomGenerator random(7);
-        for (char &c : junk)
-            c = char(random.bounded(256));
         QTest::newRow("line without =") << QByteArray("[General]\nnonsense\nText1=/a/\n") << "/a/"
                                         << "-";
-        QTest::newRow("list without quotes") << QByteArray("[General]\nText1=/u/a, b\n")
-                                             << "/u/a, b" << "-";
-        QTest::newRow("binary junk after") << "[General]\nText1=/b/\n" + junk << "/b/" << "-";
-        QTest::newRow("binary junk only") << junk << "-" << "-";
+        QTest::newRow("list without quotes")
+            << QByteArray("[General]\nText1=/u/a, b\n") << "/u/a, b"
+            << "-";
         QTest::newRow("unclosed section") << QByteArray("[General\nText1=/c/\n") << "/c/" << "-";
         QTest::newRow("variant junk") << QByteArray("[General]\nText2=@Variant(\\0\\0\\0\\x7f\\xff"
                                                     "\\xff\\xff\\xff)\nText1=/d/\n")
                                       << "/d/" << "-";
-        QTest::newRow("huge value") << "[General]\nText1=/e/\nText2=" + QByteArray(3 << 20, 'x')
-                                           + "\n"
-                                    << "/e/" << QString(3 << 20, 'x');
-        QTest::newRow("beyond 16 MiB") << "[General]\nText1=/f/\nText2="
-                                              + QByteArray(17 << 20, 'y') + "\nText3=z\n"
-                                       << "/f/" << "-";
+        QTest::newRow("large value")
+            << "[General]\nText1=/e/\nText2=" + QByteArray(900000, 'x') + "\n"
+            << "/e/" << QString(900000, 'x');
+        // Hand-edited: comments, blank lines, indents, CR LF, a byte order mark, other keys and
+        // sections, any spelling of True, a stray line.
+        QTest::newRow("edited by hand")
+            << QByteArray("\xef\xbb\xbf; my settings\r\n\r\n# folder\r\n[General]\r\n"
+                          "  Text1 = /g/\r\nOption1=TRUE\r\nmy own note\r\nOther=1\r\n\t\r\n"
+                          "[Elsewhere]\r\nkey=value\r\n")
+            << "/g/"
+            << "-";
     }
     void damagedFileReadsWhatItCan()
     {
@@ -216,6 +217,72 @@ private slots:
         QCOMPARE(plain.status(), QSettings::NoError);
         QCOMPARE(store.GetSetting("Option1", "-"), QString("True"));
         QCOMPARE(store.GetSetting("Text1", "-"), text1);
+        QCOMPARE(QDir(QFileInfo(m_file).absolutePath()).entryList({"*damaged*"}), QStringList());
+    }
+
+    // A file that is no settings file is never overwritten: the first write moves it aside
+    // (a link: the link itself, its target stays as it was), says so with both paths, and
+    // starts afresh. Reads give the defaults and leave it alone.
+    void foreignFileIsSetAsideOnce_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("throughLink");
+        QByteArray junk(4096, '\0');
+        QRandomGenerator random(7);
+        for (char &c : junk)
+            c = char(random.bounded(256));
+        const QByteArray passwd = "root:x:0:0:root:/root:/bin/bash\n"
+                                  "daemon:x:1:1:daemon:/usr/sbin:/usr/sbin/nologin\n"
+                                  "alice:x:1000:1000:Alice,,,:/home/alice:/bin/bash\n";
+        QTest::newRow("copy of /etc/passwd through a link") << passwd << true;
+        QTest::newRow("text without settings") << passwd << false;
+        QTest::newRow("binary junk") << junk << false;
+        QTest::newRow("binary junk after settings") << "[General]\nText1=/b/\n" + junk << false;
+        QTest::newRow("short junk") << QByteArray("\x89PNG\r\n\x1a\n") << false;
+        QTest::newRow("over 1 MiB")
+            << "[General]\nText1=/f/\nText2=" + QByteArray(1 << 20, 'y') + "\n"
+            << false;
+        QTest::newRow("56 MB through a link")
+            << "[General]\nText1=/f/\nText2=" + QByteArray(56 << 20, 'y') + "\n"
+            << true;
+    }
+    void foreignFileIsSetAsideOnce()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, throughLink);
+        const QString folder = QFileInfo(m_file).absolutePath();
+        const QString target = throughLink ? m_home.path() + "/dotfiles/vo.conf" : m_file;
+        writeFile(target, bytes);
+        if (throughLink)
+            QVERIFY(QDir().mkpath(folder) && QFile::link(target, m_file));
+
+        SettingsStore store(m_file);
+        QCOMPARE(store.GetSetting("Text1", "default"), QString("default"));
+        QCOMPARE(store.GetSetting("Option1", 1), QString("1"));
+        QVERIFY(QDir(folder).entryList({"*damaged*"}).isEmpty());
+
+        const QString aside = m_file + ".damaged-" + QDate::currentDate().toString("yyyy-MM-dd");
+        try {
+            store.SaveSetting("Text1", "/mine/");
+            QFAIL("no word about the foreign file");
+        } catch (const core::Error &error) {
+            QVERIFY2(error.description().contains('"' + m_file + '"') &&
+                         error.description().contains('"' + aside + '"'),
+                     qPrintable(error.description()));
+        }
+        QCOMPARE(readFile(throughLink ? target : aside), bytes);
+        if (throughLink)
+            QCOMPARE(QFileInfo(aside).symLinkTarget(), target);
+        QVERIFY(!QFileInfo(m_file).isSymLink());
+        QCOMPARE(store.GetSetting("Text1", "default"), QString("/mine/"));
+
+        // Once: the fresh file is settings; a second foreign file the same day gets its own name.
+        store.SaveSetting("Text2", "x");
+        QCOMPARE(QDir(folder).entryList({"*damaged*"}).size(), 1);
+        writeFile(m_file, "not settings\n");
+        QVERIFY_THROWS_EXCEPTION(core::Error, store.SaveSetting("Text2", "y"));
+        QCOMPARE(readFile(aside + "-2"), QByteArray("not settings\n"));
+        QCOMPARE(readFile(throughLink ? target : aside), bytes);
     }
 
     void failedWriteRaisesAndKeepsTheFile_data()

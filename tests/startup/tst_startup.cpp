@@ -152,6 +152,25 @@ private slots:
         QCOMPARE(optionStates(start.window), states);
     }
 
+    // A settings file that is no settings file: the first restore's write moves it aside, the
+    // report of statement 128 names both paths, and every choice starts from its default.
+    void foreignSettingsFileIsSetAsideAndReported()
+    {
+        StartUpFixture start;
+        start.writeFile("config/Kestrelby/Vistarel Ombrix.conf",
+                        "root:x:0:0:root:/root:/bin/bash\n");
+        start.startUp.Form_Load();
+
+        QCOMPARE(reportedNumbers(start.dialogs), QStringList{"128"});
+        const QString file = start.settings.filePath();
+        QVERIFY(start.dialogs.messages.first().text.contains('"' + file + "\" was moved to \"" +
+                                                             file + ".damaged-"));
+        QCOMPARE(start.window.folder(), start.path("home/Desktop/"));
+        QCOMPARE(start.window.prefix(), QStringLiteral("Screenshots"));
+        QCOMPARE(optionStates(start.window), QStringLiteral("10010"));
+        QCOMPARE(start.stored("Text2"), QStringLiteral("Screenshots"));
+    }
+
     void skin_data()
     {
         QTest::addColumn<QString>("where");    // folder holding x/o.cjs, or "none"

@@ -3,7 +3,10 @@
 #include "FileLock.h"
 #include "IniText.h"
 #include "core/Error.h"
+#include "core/ExclusiveRename.h"
 
+#include <QByteArrayView>
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,44 +15,119 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace app {
 
 namespace {
 
-constexpr qint64 MaxReadBytes = 16 * 1024 * 1024;
+// Far more than the program ever writes (its seven keys take a few hundred bytes).
+constexpr qint64 MaxSettingsBytes = 1024 * 1024;
 constexpr int LockWaitMs = 5000;
 
-// The bytes of the settings file: empty when there is no file; nullopt (with the reason) when
-// there is one that cannot be read. A file beyond MaxReadBytes is cut after its last whole line
-// within that size, so that a damaged file cannot exhaust the memory.
-std::optional<QByteArray> readStoreFile(const QString &path, QString *why)
+// What the settings path holds.
+struct StoreFile
 {
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
-        return QByteArray();
-    if (info.isDir()) {
-        *why = QStringLiteral("it is a folder");
-        return std::nullopt;
+    enum class Kind { Absent, Settings, Foreign, Unreadable };
+    Kind kind = Kind::Absent;
+    QByteArray bytes; // Settings: the file's bytes
+    QString why;      // Foreign: what is wrong with it; Unreadable: the reason
+};
+
+// Whether bytes read as a settings file, one that a person may have edited: no control
+// character but tab, line feed and carriage return (binary data has them; the INI writer
+// escapes them all), and at least half of the lines that are neither blank nor comments (";",
+// "#") are "[section]" or "key=value" lines. Comments, blank lines, indents, other keys and
+// sections, any spelling of the values and a stray line or two all pass.
+bool readsAsSettings(QByteArrayView bytes)
+{
+    if (bytes.startsWith("\xef\xbb\xbf"))
+        bytes = bytes.sliced(3);
+    qsizetype content = 0, settingsLines = 0;
+    while (!bytes.isEmpty()) {
+        const qsizetype end = bytes.indexOf('\n');
+        QByteArrayView line = end < 0 ? bytes : bytes.first(end);
+        bytes = end < 0 ? QByteArrayView() : bytes.sliced(end + 1);
+        for (const char c : line) {
+            if (static_cast<uchar>(c) < 0x20 && c != '\t' && c != '\r')
+                return false;
+        }
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#'))
+            continue;
+        ++content;
+        if (line.startsWith('[') || line.indexOf('=') > 0)
+            ++settingsLines;
     }
+    return settingsLines * 2 >= content;
+}
+
+// The settings file, symbolic links followed. Never reads more than MaxSettingsBytes + 1.
+StoreFile readStoreFile(const QString &path)
+{
+    using Kind = StoreFile::Kind;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status;
+    if (::stat(name.constData(), &status) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) // nothing there, or a link that leads nowhere
+            return {};
+        return {Kind::Unreadable, {}, QString::fromLocal8Bit(std::strerror(errno))};
+    }
+    if (S_ISDIR(status.st_mode))
+        return {Kind::Unreadable, {}, QStringLiteral("it is a folder")};
+    if (!S_ISREG(status.st_mode))
+        return {Kind::Foreign, {}, QStringLiteral("it is no ordinary file")};
+    const auto tooLarge = [](qint64 size) {
+        return StoreFile{
+            Kind::Foreign,
+            {},
+            QStringLiteral("it holds %1 bytes, far more than any settings file").arg(size)};
+    };
+    if (status.st_size > MaxSettingsBytes)
+        return tooLarge(status.st_size);
+
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         if (!file.exists())
-            return QByteArray();
-        *why = file.errorString();
-        return std::nullopt;
+            return {};
+        return {Kind::Unreadable, {}, file.errorString()};
     }
-    QByteArray bytes = file.read(MaxReadBytes);
-    if (file.error() != QFileDevice::NoError) {
-        *why = file.errorString();
-        return std::nullopt;
+    QByteArray bytes = file.read(MaxSettingsBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        return {Kind::Unreadable, {}, file.errorString()};
+    if (bytes.size() > MaxSettingsBytes)
+        return tooLarge(file.size());
+    if (!readsAsSettings(bytes))
+        return {Kind::Foreign, {}, QStringLiteral("it does not read as settings")};
+    return {Kind::Settings, std::move(bytes), {}};
+}
+
+// Moves what the settings path holds (a link itself, not its target) to a name of its own
+// beside it, "<file>.damaged-<date>", "-2", "-3"... on the same day; never over another file.
+// Returns the new path, or the empty text with *why set.
+QString moveAside(const QString &path, QString *why)
+{
+    const QString base =
+        path + QStringLiteral(".damaged-") + QDate::currentDate().toString(Qt::ISODate);
+    const QByteArray from = QFile::encodeName(path);
+    for (int copy = 1; copy <= 1000; ++copy) {
+        const QString aside = copy == 1 ? base : base + QStringLiteral("-%1").arg(copy);
+        const int error =
+            core::renameNoReplace(from.constData(), QFile::encodeName(aside).constData());
+        if (error == 0)
+            return aside;
+        if (error != EEXIST) {
+            *why = QString::fromLocal8Bit(std::strerror(error));
+            return {};
+        }
     }
-    if (bytes.size() == MaxReadBytes && !file.atEnd())
-        bytes.truncate(bytes.lastIndexOf('\n') + 1);
-    return bytes;
+    *why = QStringLiteral("every name for it is taken");
+    return {};
 }
 
 // The text of a stored value; nullopt for a value that is no text (QSettings reads a list
@@ -121,11 +199,10 @@ QString SettingsStore::defaultFilePath()
 QString SettingsStore::GetSetting(const QString &key, const QString &defaultValue) const
 {
     try {
-        QString why;
-        const std::optional<QByteArray> bytes = readStoreFile(m_filePath, &why);
-        if (!bytes || bytes->isEmpty())
+        const StoreFile file = readStoreFile(m_filePath);
+        if (file.kind != StoreFile::Kind::Settings || file.bytes.isEmpty())
             return defaultValue;
-        if (const std::optional<IniText::Entries> entries = IniText::parse(*bytes)) {
+        if (const std::optional<IniText::Entries> entries = IniText::parse(file.bytes)) {
             for (const IniText::Entry &entry : *entries) {
                 if (entry.key == key)
                     return textOf(entry.value).value_or(defaultValue);
@@ -147,10 +224,12 @@ QString SettingsStore::GetSetting(const QString &key, int defaultValue) const
 
 void SettingsStore::SaveSetting(const QString &key, const QString &value)
 {
+    QString setAside; // what was done with a file that was no settings file
     auto fail = [&](const QString &why) {
         throw core::Error(WriteFailed, QStringLiteral("Cannot save the setting \"%1\" in the "
                                                       "settings file \"%2\": %3")
-                                           .arg(key, m_filePath, why));
+                                               .arg(key, m_filePath, why) +
+                                           (setAside.isEmpty() ? QString() : u' ' + setAside));
     };
 
     const QString folder = QFileInfo(m_filePath).absolutePath();
@@ -164,12 +243,27 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
 
     removeOrphanedSaveFiles(m_filePath);
 
-    const std::optional<QByteArray> old = readStoreFile(m_filePath, &why);
-    if (!old)
-        fail(why);
+    const StoreFile old = readStoreFile(m_filePath);
+    if (old.kind == StoreFile::Kind::Unreadable)
+        fail(old.why);
+    // What is no settings file is never overwritten: it goes aside, and the settings start
+    // afresh. A link goes aside itself, so that its target stays as it was, where it was.
+    if (old.kind == StoreFile::Kind::Foreign) {
+        const QString linkTarget = QFileInfo(m_filePath).symLinkTarget();
+        const QString aside = moveAside(m_filePath, &why);
+        if (aside.isEmpty())
+            fail(QStringLiteral("%1, and it cannot be moved aside: %2").arg(old.why, why));
+        setAside = linkTarget.isEmpty()
+                       ? QStringLiteral("The settings file \"%1\" was moved to \"%2\"")
+                             .arg(m_filePath, aside)
+                       : QStringLiteral("The settings file \"%1\", a link to \"%2\", was moved "
+                                        "to \"%3\" (\"%2\" is as it was)")
+                             .arg(m_filePath, linkTarget, aside);
+        setAside += QStringLiteral(" because %1; the settings start afresh.").arg(old.why);
+    }
     std::optional<IniText::Entries> entries = IniText::Entries();
-    if (!old->isEmpty())
-        entries = IniText::parse(*old);
+    if (old.kind == StoreFile::Kind::Settings && !old.bytes.isEmpty())
+        entries = IniText::parse(old.bytes);
     if (!entries)
         fail(QStringLiteral("no temporary file can be made"));
 
@@ -208,6 +302,8 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
     if (!file.commit())
         fail(file.errorString());
     syncFolder(folder);
+    if (!setAside.isEmpty())
+        throw core::Error(FileSetAside, setAside);
 }
 
 } // namespace app

@@ -5,9 +5,13 @@
 // before SaveSetting returns, and the file is replaced atomically, never left half-written.
 // A write holds an flock on "<file>.lock" (FileLock; the file stays in place) around its
 // read-modify-write, so running copies writing at once lose none of each other's keys; a
-// killed copy's lock goes with it. A damaged file never throws: what QSettings can read of
-// it is used (only its first 16 MiB are looked at), the rest reads as absent and is dropped by
-// the next write.
+// killed copy's lock goes with it. Symbolic links are followed.
+// A file that reads as settings is used as far as QSettings can read it (a stray line reads as
+// absent and is dropped by the next write). One that does not (binary data, text with more
+// non-settings lines than settings lines, more than 1 MiB, no ordinary file) is never read
+// into QSettings nor overwritten: reads give the defaults, and the next write moves it aside to
+// "<file>.damaged-<yyyy-MM-dd>" ("-2", "-3"... for more on one day; a link is moved itself, its
+// target stays untouched), starts a fresh file and then tells so (FileSetAside).
 
 #include <QString>
 
@@ -18,6 +22,8 @@ class SettingsStore
 public:
     // Error number of a write that did not reach the disk ("Path/File access error").
     static constexpr int WriteFailed = 75;
+    // Error number of the notice that a file which was no settings file was moved aside.
+    static constexpr int FileSetAside = 75;
 
     // Uses the given INI file; defaultFilePath() is the user's own.
     explicit SettingsStore(QString filePath);
@@ -33,7 +39,8 @@ public:
     // WriteFailed when the write did not reach the disk (the folder cannot be made, the file or
     // its lock cannot be written, the disk is full, another program holds the lock for more
     // than a few seconds); the description names the settings file and the reason, and the
-    // file is left as it was.
+    // file is left as it was. Throws core::Error FileSetAside after a write that succeeded on a
+    // fresh file because the file there was no settings file: the description names both paths.
     void SaveSetting(const QString &key, const QString &value);
 
 private:
