@@ -4,12 +4,52 @@
 
 namespace ui {
 
+namespace {
+
+// The time format without its time-zone field ("t", with the brackets that hold it alone) and
+// the blanks or comma that set it off; order, separators, quoted text and AM/PM stay.
+QString withoutTimeZone(const QString &format)
+{
+    const auto isSeparator = [](QChar c) { return c.isSpace() || c == QLatin1Char(','); };
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        if (format[i] == QLatin1Char('\'')) {
+            quoted = !quoted;
+            continue;
+        }
+        if (quoted || format[i] != QLatin1Char('t'))
+            continue;
+        qsizetype start = i, end = i;
+        while (end < format.size() && format[end] == QLatin1Char('t'))
+            ++end;
+        if (start > 0 && end < format.size()
+            && ((format[start - 1] == QLatin1Char('(') && format[end] == QLatin1Char(')'))
+                || (format[start - 1] == QLatin1Char('[') && format[end] == QLatin1Char(']')))) {
+            --start;
+            ++end;
+        }
+        if (end == format.size()) {
+            while (start > 0 && isSeparator(format[start - 1]))
+                --start;
+        } else {
+            while (end < format.size() && isSeparator(format[end]))
+                ++end;
+        }
+        return withoutTimeZone(format.left(start) + format.mid(end));
+    }
+    return format;
+}
+
+} // namespace
+
 QString DateTimeText(const QDateTime &when, const QLocale &locale)
 {
-    // One format for date and time together: a time zone in the long time is then the one in
-    // force on that date (summer time included), not today's.
-    QString text = locale.toString(when, locale.dateFormat(QLocale::ShortFormat) + QLatin1Char(' ')
-                                             + locale.timeFormat(QLocale::LongFormat));
+    // The general date-time form leaves the time out at midnight exactly.
+    const QTime time = when.time();
+    QString format = locale.dateFormat(QLocale::ShortFormat);
+    if (time.hour() != 0 || time.minute() != 0 || time.second() != 0)
+        format += QLatin1Char(' ') + withoutTimeZone(locale.timeFormat(QLocale::LongFormat));
+    QString text = locale.toString(when, format);
     text.replace(QLatin1Char('/'), QLatin1Char('-'));
     text.replace(QLatin1Char(':'), QLatin1Char('-'));
     return text;

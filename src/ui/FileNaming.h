@@ -8,8 +8,9 @@
 
 namespace ui {
 
-// The date and time as the locale writes them (short date, one blank, long time), with every
-// "/" and then every ":" turned into "-". No other character changes.
+// The date and time as the locale writes them (short date, one blank, long time without its
+// time zone; the short date alone at midnight exactly), with every "/" and then every ":"
+// turned into "-". No other character changes.
 QString DateTimeText(const QDateTime &when, const QLocale &locale);
 
 // True when path names an existing normal file (symbolic links followed). The name is taken

@@ -21,23 +21,24 @@ void tst_FileNaming::dateTimeTextFollowsTheLocale_data()
     QTest::addColumn<QString>("expected");
 
     const QTimeZone utc = QTimeZone::utc();
-    const QTimeZone berlin("Europe/Berlin");
     const QDate day(2021, 8, 31);
-    // Separators "/" and ":" become "-", everything else stays: blanks, AM/PM, full stops.
-    QTest::newRow("US") << "en_US" << QDateTime(day, QTime(15, 45, 12), utc) << "8-31-21 3-45-12 PM UTC";
-    QTest::newRow("US midnight keeps its time") << "en_US" << QDateTime(day, QTime(0, 0), utc)
-                                                << "8-31-21 12-00-00 AM UTC";
-    QTest::newRow("German full stops stay") << "de_DE" << QDateTime(day, QTime(15, 45, 12), utc)
-                                            << "31.08.21 15-45-12 UTC";
-    QTest::newRow("Japanese") << "ja_JP" << QDateTime(day, QTime(15, 45, 12), utc)
-                              << QString::fromUtf8("2021-08-31 15時45分12秒 UTC");
-    // The zone named is the one in force on the picture's own date.
-    if (berlin.isValid()) {
-        QTest::newRow("summer time") << "en_US" << QDateTime(day, QTime(15, 45, 12), berlin)
-                                     << "8-31-21 3-45-12 PM CEST";
-        QTest::newRow("winter time") << "en_US" << QDateTime(QDate(2021, 12, 31), QTime(15, 45, 12), berlin)
-                                     << "12-31-21 3-45-12 PM CET";
-    }
+    const QDateTime afternoon(day, QTime(15, 45, 12), utc);
+    // Separators "/" and ":" become "-", everything else stays: blanks, AM/PM, full stops, the
+    // order and quoted text. The long time has no time zone; midnight exactly has no time.
+    QTest::newRow("US") << "en_US" << afternoon << "8-31-21 3-45-12 PM";
+    QTest::newRow("US midnight: the date alone")
+        << "en_US" << QDateTime(day, QTime(0, 0), utc) << "8-31-21";
+    QTest::newRow("US a second later")
+        << "en_US" << QDateTime(day, QTime(0, 0, 1), utc) << "8-31-21 12-00-01 AM";
+    QTest::newRow("German full stops stay") << "de_DE" << afternoon << "31.08.21 15-45-12";
+    QTest::newRow("Japanese") << "ja_JP" << afternoon
+                              << QString::fromUtf8("2021-08-31 15時45分12秒");
+    QTest::newRow("zone in brackets (Basque)") << "eu_ES" << afternoon << "21-8-31 15-45-12";
+    QTest::newRow("zone after a comma (Albanian)")
+        << "sq_AL" << afternoon << "31.8.21 3-45-12 E PASDITES";
+    QTest::newRow("zone first (Nuer)")
+        << "nus_SS" << afternoon << QString::fromUtf8("31-08-2021 3-45-12 TŊ");
+    QTest::newRow("quoted text (Low German)") << "nds_DE" << afternoon << "31.08.21 Klock 15.45-12";
 }
 
 void tst_FileNaming::dateTimeTextFollowsTheLocale()
