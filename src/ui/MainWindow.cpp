@@ -288,7 +288,8 @@ MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
     for (QObject *watched : {static_cast<QObject *>(this), static_cast<QObject *>(c.frame1),
                              static_cast<QObject *>(c.frame2), static_cast<QObject *>(c.frame3),
                              static_cast<QObject *>(c.pushButton1),
-                             static_cast<QObject *>(c.pushButton2), static_cast<QObject *>(c.text1)})
+                             static_cast<QObject *>(c.pushButton2), static_cast<QObject *>(c.text1),
+                             static_cast<QObject *>(c.text2)})
         watched->installEventFilter(events);
 }
 
@@ -316,8 +317,19 @@ bool MainWindowEvents::eventFilter(QObject *watched, QEvent *event)
         break;
     }
     case QEvent::FocusIn:
-        if (watched == m_window.m_controls->text1)
+        if (watched == m_window.m_controls->text1) {
             m_window.m_controls->text1->selectAll(); // Text1_GotFocus
+        } else if (watched == m_window.m_controls->text2) {
+            // Text2 has no GotFocus handler. A line edit selects its whole text when the Tab
+            // key brings the focus: handed the focus for another reason, it keeps its caret.
+            const auto reason = static_cast<QFocusEvent *>(event)->reason();
+            if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason
+                || reason == Qt::ShortcutFocusReason) {
+                QFocusEvent plain(QEvent::FocusIn, Qt::OtherFocusReason);
+                QCoreApplication::sendEvent(watched, &plain);
+                return true;
+            }
+        }
         break;
     case QEvent::Close:
         if (watched == &m_window) {

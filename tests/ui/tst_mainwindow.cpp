@@ -57,8 +57,8 @@ private slots:
     void startUpCanSwitchEveryNamingOptionOff();
     void everyKeystrokeWritesTheWholeText_data();
     void everyKeystrokeWritesTheWholeText();
-    void text1FocusSelectsItsWholeText_data();
-    void text1FocusSelectsItsWholeText();
+    void focusSelectsTheWholeTextOfText1Only_data();
+    void focusSelectsTheWholeTextOfText1Only();
     void pointerFeedback_data();
     void pointerFeedback();
     void prefixBoxCoversTheBlanksOfItsCaption();
@@ -155,37 +155,47 @@ void tst_MainWindow::everyKeystrokeWritesTheWholeText()
     QCOMPARE(world.store.GetSetting(box, "absent"), QString(5000, 'x'));
 }
 
-void tst_MainWindow::text1FocusSelectsItsWholeText_data()
+void tst_MainWindow::focusSelectsTheWholeTextOfText1Only_data()
 {
+    QTest::addColumn<QString>("box");
     QTest::addColumn<bool>("byKeyboard");
-    QTest::newRow("Tab") << true;
-    QTest::newRow("program") << false;
+    QTest::newRow("Text1 by Tab") << "Text1" << true;
+    QTest::newRow("Text1 by program") << "Text1" << false;
+    QTest::newRow("Text2 by Tab") << "Text2" << true;
 }
 
-void tst_MainWindow::text1FocusSelectsItsWholeText()
+void tst_MainWindow::focusSelectsTheWholeTextOfText1Only()
 {
+    QFETCH(QString, box);
     QFETCH(bool, byKeyboard);
     World world;
     world.window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&world.window));
-    QLineEdit *text1 = testsupport::control<QLineEdit>(world.window, "Text1");
-    text1->setText("/home/someone/Shots/");
-    testsupport::control<QLineEdit>(world.window, "Text2")->setFocus();
-    QTRY_VERIFY(testsupport::control<QLineEdit>(world.window, "Text2")->hasFocus());
-    text1->setCursorPosition(3);
+    auto *edit = testsupport::control<QLineEdit>(world.window, qPrintable(box));
+    auto *other = testsupport::control<QLineEdit>(world.window, box == "Text1" ? "Text2" : "Text1");
+    edit->setText("/home/someone/Shots/");
+    other->setFocus();
+    QTRY_VERIFY(other->hasFocus());
+    edit->setCursorPosition(3);
 
     if (byKeyboard) {
-        for (int i = 0; i < 20 && !text1->hasFocus(); ++i)
+        for (int i = 0; i < 20 && !edit->hasFocus(); ++i)
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     } else {
-        text1->setFocus(Qt::OtherFocusReason);
+        edit->setFocus(Qt::OtherFocusReason);
     }
-    QTRY_VERIFY(text1->hasFocus());
-    QCOMPARE(text1->selectedText(), text1->text());
-
-    QApplication::clipboard()->setText("/tmp/elsewhere/"); // pasting replaces the whole path
-    QTest::keyClick(text1, Qt::Key_V, Qt::ControlModifier);
-    QCOMPARE(text1->text(), QStringLiteral("/tmp/elsewhere/"));
+    QTRY_VERIFY(edit->hasFocus());
+    if (box == "Text1") {
+        QCOMPARE(edit->selectedText(), edit->text());
+        QApplication::clipboard()->setText("/tmp/elsewhere/"); // pasting replaces the whole path
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(edit->text(), QStringLiteral("/tmp/elsewhere/"));
+    } else {
+        // No GotFocus handler: nothing is selected, and typing goes in where the caret was.
+        QVERIFY(!edit->hasSelectedText());
+        QTest::keyClick(edit, Qt::Key_X);
+        QCOMPARE(edit->text(), QStringLiteral("/hoxme/someone/Shots/"));
+    }
 }
 
 void tst_MainWindow::pointerFeedback_data()
