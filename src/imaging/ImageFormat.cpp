@@ -29,4 +29,16 @@ void savePicture(const Picture &picture, const QString &path, ImageFormat format
     SaveBMP(picture, path);
 }
 
+QString savePicture(const Picture &picture, const NameSequence &names, ImageFormat format,
+                    std::uint8_t quality)
+{
+    switch (format) {
+    case ImageFormat::Jpeg:
+        return SaveJPG(picture, names, quality);
+    case ImageFormat::Bmp:
+        break;
+    }
+    return SaveBMP(picture, names);
+}
+
 } // namespace imaging

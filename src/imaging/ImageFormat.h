@@ -2,6 +2,7 @@
 // The file formats a capture can be written in. Each knows its file-name extension and its
 // writer; a new format means a new writer, a value here and an option on the main window.
 
+#include "NameSequence.h"
 #include "Picture.h"
 
 #include <QString>
@@ -18,5 +19,10 @@ QString extension(ImageFormat format);
 // through the format's writer (SaveJPG, SaveBMP). Throws core::Error as that writer does.
 void savePicture(const Picture &picture, const QString &path, ImageFormat format,
                  std::uint8_t quality);
+
+// The same, but never replacing a file: the picture goes to the first of names that nothing has
+// at the moment of the rename (NameSequence). Returns that name.
+QString savePicture(const Picture &picture, const NameSequence &names, ImageFormat format,
+                    std::uint8_t quality);
 
 } // namespace imaging

@@ -19,6 +19,7 @@
 #include <QWindow>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 namespace ui {
@@ -81,6 +82,13 @@ void CaptureCommand::PushButton1_Click()
     bool finalFailure = false;
     QString candidate;
     ImageFormat format = ImageFormat::Jpeg;
+    // An automatic name and the ones to move on to, claimed only at the save: BaseName is
+    // baseNames(0), and another copy of the program may take it before then. Empty for an
+    // asked name, which replaces a file of that name.
+    std::function<QString(int)> baseNames;
+    const auto namesWith = [&baseNames](const QString &extension) -> imaging::NameSequence {
+        return [&baseNames, extension](int attempt) { return baseNames(attempt) + extension; };
+    };
 
     // Statements 116 and 118: the counted name of the chosen format, to test for a file.
     const auto countedCandidate = [&] {
@@ -108,9 +116,11 @@ void CaptureCommand::PushButton1_Click()
         {106, [&] { return w.namingMode() == NamingMode::DateTime ? 108 : 110; }},
         // A date-time name never replaces an earlier capture of the same second.
         {108, [&] {
-             const QString name = DateTimeText(m_clock(), QLocale::system());
-             BaseName = UnusedBaseName(w.folder() + separator + name,
-                                       imaging::extension(w.imageFormat()));
+             const QString base =
+                 w.folder() + separator + DateTimeText(m_clock(), QLocale::system());
+             const int copy = UnusedCopy(base, imaging::extension(w.imageFormat()));
+             baseNames = [base, copy](int attempt) { return CopyName(base, copy + attempt); };
+             BaseName = baseNames(0);
              return 148;
          }, 148},
         {110, [&] { return w.namingMode() == NamingMode::CountedPrefix ? 112 : 126; }},
@@ -124,7 +134,12 @@ void CaptureCommand::PushButton1_Click()
         {120, [&] { counter = incremented(counter); return Trap::Next; }},
         {122, [&] { return NormalFileExists(candidate) ? 114 : Trap::Next; }},
         {124, [&] {
-             BaseName = w.folder() + separator + w.prefix() + QString::number(counter - 1);
+             const QString stem = w.folder() + separator + w.prefix();
+             const qint64 number = counter - 1;
+             baseNames = [stem, number](int attempt) {
+                 return stem + QString::number(number + attempt);
+             };
+             BaseName = baseNames(0);
              return 148;
          }, 148},
         {126, [&] { return w.namingMode() == NamingMode::AskedName ? 128 : 148; }},
@@ -189,16 +204,25 @@ void CaptureCommand::PushButton1_Click()
         {168, [&] { return w.imageFormat() == ImageFormat::Jpeg ? Trap::Next : 174; }},
         {170, [&] { m_creator = m_picSS; return Trap::Next; }},
         {172, [&] {
-             const QString path = BaseName + imaging::extension(ImageFormat::Jpeg);
-             imaging::SaveJPG(m_creator, path, toByte(w.jpegQuality()));
-             m_writtenPath = path;
+             const QString ext = imaging::extension(ImageFormat::Jpeg);
+             const std::uint8_t quality = toByte(w.jpegQuality());
+             if (baseNames) {
+                 m_writtenPath = imaging::SaveJPG(m_creator, namesWith(ext), quality);
+             } else {
+                 imaging::SaveJPG(m_creator, BaseName + ext, quality);
+                 m_writtenPath = BaseName + ext;
+             }
              return 176;
          }, 176},
         {174, [&] {
              const ImageFormat chosen = w.imageFormat();
-             const QString path = BaseName + imaging::extension(chosen);
-             imaging::savePicture(m_picSS, path, chosen, 0);
-             m_writtenPath = path;
+             const QString ext = imaging::extension(chosen);
+             if (baseNames) {
+                 m_writtenPath = imaging::savePicture(m_picSS, namesWith(ext), chosen, 0);
+             } else {
+                 imaging::savePicture(m_picSS, BaseName + ext, chosen, 0);
+                 m_writtenPath = BaseName + ext;
+             }
              return Trap::Next;
          }},
         {176, [&] { w.comeBack(); return Trap::Next; }},

@@ -60,17 +60,18 @@ bool NormalFileExists(const QString &path)
     return !path.isEmpty() && QFileInfo(path).isFile();
 }
 
-QString UnusedBaseName(const QString &base, const QString &extension)
+QString CopyName(const QString &base, int copy)
+{
+    return copy <= 1 ? base : base + QStringLiteral(" (%1)").arg(copy);
+}
+
+int UnusedCopy(const QString &base, const QString &extension)
 {
     // Anything of that name blocks it, a folder too: the writer could not replace it.
-    const auto taken = [&](const QString &name) { return QFileInfo::exists(name + extension); };
-    if (!taken(base))
-        return base;
-    for (int copy = 2;; ++copy) {
-        const QString name = base + QStringLiteral(" (%1)").arg(copy);
-        if (!taken(name))
-            return name;
-    }
+    int copy = 1;
+    while (QFileInfo::exists(CopyName(base, copy) + extension))
+        ++copy;
+    return copy;
 }
 
 } // namespace ui

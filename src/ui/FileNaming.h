@@ -1,6 +1,6 @@
 #pragma once
 // The pieces of the capture command's file names that need no window: the date-time text, the
-// test for a taken counting-number candidate, and the free variant of a date-time name.
+// test for a taken counting-number candidate, and the numbered copies of a date-time name.
 
 #include <QDateTime>
 #include <QLocale>
@@ -17,8 +17,10 @@ QString DateTimeText(const QDateTime &when, const QLocale &locale);
 // literally: "*" and "?" are ordinary characters. Never throws.
 bool NormalFileExists(const QString &path);
 
-// base + extension when nothing of that name exists yet; otherwise the first free
-// base + " (2)" + extension, base + " (3)" + extension, ... Returns the name without extension.
-QString UnusedBaseName(const QString &base, const QString &extension);
+// Copy 1 of a date-time name is base itself, copy n > 1 is base + " (n)".
+QString CopyName(const QString &base, int copy);
+
+// The first copy whose name + extension nothing has yet (a folder takes a name too).
+int UnusedCopy(const QString &base, const QString &extension);
 
 } // namespace ui

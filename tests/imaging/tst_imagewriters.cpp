@@ -10,9 +10,11 @@
 #include <QImageWriter>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <atomic>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace imaging;
@@ -337,6 +339,40 @@ private slots:
             QCOMPARE(error.description(), QString("Cannot save the image. GDI+ Error:7"));
         }
         QCOMPARE(folderEntries(dir.path()), before);
+    }
+
+    // Two threads save at once, both claiming names from shot1.bmp up: every picture is kept.
+    void racingSavesLoseNoPicture()
+    {
+        QTemporaryDir dir;
+        const int each = 20;
+        std::atomic_int failures = 0;
+        const auto saveMany = [&](QColor colour) {
+            QImage image(16, 16, QImage::Format_RGB32);
+            image.fill(colour);
+            const Picture picture = Picture::fromImage(image);
+            const NameSequence names = [&](int i) {
+                return dir.filePath(QString("shot%1.bmp").arg(i + 1));
+            };
+            for (int i = 0; i < each; ++i) {
+                try {
+                    SaveBMP(picture, names);
+                } catch (...) {
+                    ++failures;
+                }
+            }
+        };
+        std::thread red(saveMany, QColor(Qt::red)), blue(saveMany, QColor(Qt::blue));
+        red.join();
+        blue.join();
+
+        QCOMPARE(failures.load(), 0);
+        const QStringList files = folderEntries(dir.path());
+        QCOMPARE(files.size(), 2 * each);
+        int reds = 0;
+        for (const QString &name : files)
+            reds += QImage(dir.filePath(name)).pixelColor(0, 0) == QColor(Qt::red);
+        QCOMPARE(reds, each);
     }
 
     // Temporary files that a killed copy left are removed by a later save into their folder:

@@ -21,6 +21,8 @@ imaging::Picture FakeCaptureBackend::picture(QColor colour, int width, int heigh
 imaging::Picture FakeCaptureBackend::captureScreen()
 {
     ++m_captures;
+    if (onCapture)
+        onCapture();
     if (m_results.isEmpty())
         return {};
     return m_results.size() > 1 ? m_results.takeFirst() : m_results.first();

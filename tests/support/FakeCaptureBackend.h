@@ -7,6 +7,7 @@
 
 #include <QColor>
 #include <QList>
+#include <functional>
 
 namespace testsupport {
 
@@ -23,6 +24,9 @@ public:
     void sync() override {}
 
     int captures() const { return m_captures; }
+
+    // Runs at each capture, before it yields its picture (another copy's command, say).
+    std::function<void()> onCapture;
 
 private:
     QList<imaging::Picture> m_results;

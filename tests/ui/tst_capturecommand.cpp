@@ -34,6 +34,8 @@ private slots:
     void countingNumberNames_data();
     void countingNumberNames();
     void dateTimeNamesNeverReplaceEarlierCaptures();
+    void twoCopiesTakingTheSameNameLoseNoPicture_data();
+    void twoCopiesTakingTheSameNameLoseNoPicture();
     void askedNames_data();
     void askedNames();
     void missingFolderShowsTheMessage_data();
@@ -110,6 +112,44 @@ void tst_CaptureCommand::dateTimeNamesNeverReplaceEarlierCaptures()
     QCOMPARE(world.files(), expected);
     QVERIFY(world.dialogs.messages.isEmpty());
     world.verifyCameBack();
+}
+
+void tst_CaptureCommand::twoCopiesTakingTheSameNameLoseNoPicture_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("bmp");
+    QTest::newRow("counting number") << int(Counter) << false;
+    QTest::newRow("counting number, BMP") << int(Counter) << true;
+    QTest::newRow("date and time") << int(DateTime) << false;
+}
+
+// Another copy saves under the very name this one chose, while this one captures: each
+// automatic name is claimed at the rename, so this copy moves on and both pictures stay.
+void tst_CaptureCommand::twoCopiesTakingTheSameNameLoseNoPicture()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, bmp);
+    FakeWorld mine(Mode(mode), bmp), theirs(Mode(mode), bmp);
+    theirs.window.setFolder(mine.folder);
+    const QDateTime when(QDate(2021, 8, 31), QTime(15, 45, 12));
+    for (FakeWorld *world : {&mine, &theirs})
+        world->command.setClock([when] { return when; });
+    mine.setResults({testsupport::FakeCaptureBackend::picture(Qt::red)});
+    theirs.setResults({testsupport::FakeCaptureBackend::picture(Qt::blue)});
+    mine.onCapture = [&theirs] { theirs.command.PushButton1_Click(); };
+
+    const int rounds = 4;
+    for (int i = 0; i < rounds; ++i)
+        mine.click();
+
+    const QStringList files = mine.files();
+    QCOMPARE(files.size(), 2 * rounds);
+    int red = 0;
+    for (const QString &name : files)
+        red += QImage(mine.folder + '/' + name).pixelColor(1, 1).red() > 128;
+    QCOMPARE(red, rounds);
+    QVERIFY(mine.dialogs.messages.isEmpty() && theirs.dialogs.messages.isEmpty());
+    mine.verifyCameBack();
 }
 
 void tst_CaptureCommand::askedNames_data()
