@@ -156,8 +156,13 @@ void CaptureCommand::PushButton1_Click()
         {140, blankOut(pathCharacters[5])},
         {142, blankOut(pathCharacters[6])},
         {144, blankOut(pathCharacters[7])},
-        // Cancel, or a name of blanks only, ends the command with nothing captured.
+        // Control characters are blanked like the path characters (a pasted line break would
+        // end up in the file name). Cancel, or a name of blanks only, captures nothing.
         {146, [&] {
+             for (QChar &character : BaseName) {
+                 if (character.category() == QChar::Other_Control)
+                     character = QLatin1Char(' ');
+             }
              BaseName = BaseName.trimmed().isEmpty() ? QString() : w.folder() + separator + BaseName;
              return Trap::Next;
          }},

@@ -163,6 +163,8 @@ void tst_CaptureCommand::askedNames_data()
     QTest::newRow("every path character") << int(Ask) << A("1/2\\3*4:5?6<7>8|9") << "1 2 3 4 5 6 7 8 9.jpg";
     QTest::newRow("no way out of the folder") << int(Ask) << A("../up") << ".. up.jpg";
     QTest::newRow("double quote stays") << int(Ask) << A("say \"cheese\"") << "say \"cheese\".jpg";
+    QTest::newRow("control characters become blanks")
+        << int(Ask) << A(QString("line\none\ttab\x7f") + QChar(0x85)) << "line one tab  .jpg";
     QTest::newRow("any script") << int(Ask) << A(QString::fromUtf8("Zoë 日本 🙂")) << QString::fromUtf8("Zoë 日本 🙂.jpg");
     QTest::newRow("an existing file is replaced") << int(Ask) << A("old") << "old.jpg";
     QTest::newRow("Cancel") << int(Ask) << A() << "";
