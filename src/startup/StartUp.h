@@ -7,6 +7,8 @@
 // the window after Form_Load returns. StartUp holds references only; everything it is given
 // must outlive it.
 
+#include "core/Addresses.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -24,7 +26,7 @@ class UrlOpener;
 namespace startup {
 
 inline constexpr auto ProductName = "Vistarel Ombrix";
-inline constexpr auto HomePageAddress = "https://www.kestrelby.example/vistarel-ombrix";
+using core::HomePageAddress;
 // The optional files, relative to a folder of OptionalFileFolders().
 inline constexpr auto SkinFileName = "x/o.cjs";
 inline constexpr auto PointerFileName = "HAND-M.CUR";

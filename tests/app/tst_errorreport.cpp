@@ -61,8 +61,8 @@ private slots:
         QTest::addColumn<QString>("description");
         QTest::addColumn<int>("number");
         QTest::addColumn<QByteArray>("expected");
-        const QByteArray support = "Please email screenshot of this message to "
-                                   "support@kestrelby.example";
+        const QByteArray support =
+            QByteArray("Please email screenshot of this message to ") + app::SupportAddress;
         QTest::newRow("capture save failure")
             << CaptureLocation << "Cannot save the image. GDI+ Error:" << 172
             << "Cannot save the image. GDI+ Error:\r\nin Orrindale2021/08/31.Form1."

@@ -1,6 +1,7 @@
 // The event-loop boundary: failures of untrapped handlers are reported without a crash and
 // without a flood of boxes, whether they come through UntrappedFailures::run or escape into the
 // event loop through Qt's own code.
+#include "ErrorReporter.h"
 #include "GuardedApplication.h"
 #include "RecordingDialogs.h"
 #include "core/Error.h"
@@ -39,7 +40,8 @@ private slots:
     {
         QCOMPARE(app::BuildUntrappedReport("Form1.Text1_Change", {"Disk full", 75}),
                  QString("Disk full\r\nin Form1.Text1_Change, error 75\r\rPlease email "
-                         "screenshot of this message to support@kestrelby.example"));
+                         "screenshot of this message to ")
+                     + QString::fromUtf8(app::SupportAddress));
     }
 
     void sameFailureIsShownOnceUntilItsPlaceSucceeds()

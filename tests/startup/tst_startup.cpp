@@ -252,7 +252,7 @@ private slots:
         for (const int draw : {1, 6, 7, 8, 100}) {
             StartUpFixture start(draw);
             start.startUp.Form_Load();
-            const QList<QUrl> expected{QUrl("https://www.kestrelby.example/vistarel-ombrix")};
+            const QList<QUrl> expected{QUrl(QString::fromUtf8(startup::HomePageAddress))};
             QCOMPARE(start.urlOpener.opened, draw == 7 ? expected : QList<QUrl>{});
         }
     }

@@ -7,7 +7,7 @@ QString BuildErrorReport(const QString &location, const QString &description, in
     return description + QStringLiteral("\r\n") + location + QStringLiteral("at line ")
            + QString::number(number) + QStringLiteral("\r\r")
            + QStringLiteral("Please email screenshot of this message to ")
-           + QLatin1String(SupportAddress);
+           + QString::fromUtf8(SupportAddress);
 }
 
 ErrorReporter::ErrorReporter(Dialogs &dialogs) : m_dialogs(dialogs) {}

@@ -3,14 +3,15 @@
 // numbered statement fail.
 
 #include "Dialogs.h"
+#include "core/Addresses.h"
 
 #include <QString>
 #include <functional>
 
 namespace app {
 
-// Support address named in every report.
-inline constexpr auto SupportAddress = "support@kestrelby.example";
+// Support address named in every report (set at build time).
+using core::SupportAddress;
 
 // The report text: description, CR LF, location, "at line ", number, CR CR, support sentence.
 QString BuildErrorReport(const QString &location, const QString &description, int number);

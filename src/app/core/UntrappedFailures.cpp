@@ -22,7 +22,7 @@ QString BuildUntrappedReport(const QString &where, const Failure &failure)
     if (failure.number != 0)
         text += QStringLiteral(", error ") + QString::number(failure.number);
     return text + QStringLiteral("\r\rPlease email screenshot of this message to ")
-           + QLatin1String(SupportAddress);
+           + QString::fromUtf8(SupportAddress);
 }
 
 UntrappedFailures::UntrappedFailures(Dialogs &dialogs)
