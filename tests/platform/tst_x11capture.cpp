@@ -259,7 +259,7 @@ private slots:
         QTest::newRow("x11 asked for on Wayland") << QByteArray("x11") << QByteArray("wayland")
                                                   << "pictures";
         QTest::newRow("null") << QByteArray("null") << QByteArray("x11") << "empty pictures";
-        QTest::newRow("unknown") << QByteArray("portal") << QByteArray("x11") << "none";
+        QTest::newRow("unknown") << QByteArray("carrier-pigeon") << QByteArray("x11") << "none";
     }
     void loaderFollowsTheEnvironment()
     {
