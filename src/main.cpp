@@ -103,6 +103,7 @@ int main(int argc, char *argv[])
     dialogs.setParentWindow(&window);
     ui::CaptureCommand capture(window, desktop.capture.get(), desktop.settler.get(), dialogs,
                                reporter);
+    capture.setUnavailableReason(desktop.unavailableReason);
     ui::FolderBrowser browser(dialogs);
     ui::FolderSelection folderSelection(window, browser, reporter);
     QObject::connect(window.captureButton(), &QPushButton::clicked, &window,

@@ -82,6 +82,7 @@ void CaptureCommand::PushButton1_Click()
     bool finalFailure = false;
     QString candidate;
     ImageFormat format = ImageFormat::Jpeg;
+    bool noPicture = false;
     // An automatic name and the ones to move on to, claimed only at the save: BaseName is
     // baseNames(0), and another copy of the program may take it before then. Empty for an
     // asked name, which replaces a file of that name.
@@ -205,7 +206,10 @@ void CaptureCommand::PushButton1_Click()
          }},
         {162, [&] { counter = incremented(counter); return Trap::Next; }},
         {164, [&] { WaitSeconds(0.01); return 158; }, 158},
-        {166, [&] { return m_picSS.isNull() ? 176 : Trap::Next; }},
+        {166, [&] {
+             noPicture = m_picSS.isNull();
+             return noPicture ? 176 : Trap::Next;
+         }},
         {168, [&] { return w.imageFormat() == ImageFormat::Jpeg ? Trap::Next : 174; }},
         {170, [&] { m_creator = m_picSS; return Trap::Next; }},
         {172, [&] {
@@ -231,7 +235,19 @@ void CaptureCommand::PushButton1_Click()
              return Trap::Next;
          }},
         {176, [&] { w.comeBack(); return Trap::Next; }},
-        {178, [&] { w.setMousePointer(PointerDefault); return 182; }, 182},
+        // A capture that yielded nothing is no success: say so, and why, with the window back.
+        {178, [&] {
+             w.setMousePointer(PointerDefault);
+             if (noPicture) {
+                 QString reason = m_backend ? m_backend->failureReason() : m_unavailableReason;
+                 if (reason.isEmpty())
+                     reason = QLatin1String(NoPictureReason);
+                 m_dialogs.showMessage(QGuiApplication::applicationDisplayName(),
+                                       QLatin1String(NoCaptureText).arg(reason),
+                                       app::Dialogs::Icon::Warning);
+             }
+             return 182;
+         }, 182},
         {180, [&] {
              m_dialogs.showMessage(QGuiApplication::applicationDisplayName(),
                                    QLatin1String(FolderMissingText), app::Dialogs::Icon::None);

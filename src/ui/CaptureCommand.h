@@ -5,7 +5,8 @@
 // chosen quality) or in the other chosen format, and brings the window back. Written as
 // numbered statements inside the trap of app::Trap: a failure is reported with its statement
 // number and the command goes on, so the window always comes back and Capturing is always
-// cleared.
+// cleared. When no capture backend fits the session, or the attempts yield no picture, nothing
+// is written and, once the window is back, a message says why (the backend's reason, if any).
 //
 // The command holds references to the client (the window), the dialogs and the reporter, and non-owning
 // pointers to the capture backend (null: no picture is ever captured) and the screen settler
@@ -38,6 +39,9 @@ public:
     static constexpr auto FolderMissingText = "Folder does not exist. Please select another folder.";
     static constexpr auto PromptCaption = "Input Filename";
     static constexpr auto PromptMessage = "Enter Filename: ";
+    // %1: why, e.g. the reason no backend fits the session.
+    static constexpr auto NoCaptureText = "Cannot capture the screen: %1.";
+    static constexpr auto NoPictureReason = "the desktop gave no picture";
 
     CaptureCommand(CaptureClient &client, platform::CaptureBackend *backend,
                    platform::ScreenSettler *settler, app::Dialogs &dialogs,
@@ -55,6 +59,9 @@ public:
     // or no name).
     QString writtenPath() const { return m_writtenPath; }
 
+    // Why there is no capture backend (shown when the backend is null).
+    void setUnavailableReason(const QString &reason) { m_unavailableReason = reason; }
+
     // The clock of the date-time names (default: the local time now).
     using Clock = std::function<QDateTime()>;
     void setClock(Clock clock);
@@ -70,6 +77,7 @@ private:
     app::Dialogs &m_dialogs;
     app::ErrorReporter &m_reporter;
     Clock m_clock;
+    QString m_unavailableReason;
     bool m_capturing = false;
     QString m_writtenPath;
     // The two picture holders: picSS receives each capture, Creator shares it for a JPEG save.

@@ -45,7 +45,8 @@ private slots:
     void failedSaveIsReportedAndTheWindowComesBack_data();
     void failedSaveIsReportedAndTheWindowComesBack();
     void failedCapturesNeverSaveAnEarlierPicture();
-    void noFileAfterTenAttemptsWithoutPicture();
+    void noPictureIsToldAndNothingWritten_data();
+    void noPictureIsToldAndNothingWritten();
     void waitSecondsProcessesEventsWithoutBusyWaiting();
 };
 
@@ -326,15 +327,35 @@ void tst_CaptureCommand::failedCapturesNeverSaveAnEarlierPicture()
     world.verifyCameBack();
 }
 
-void tst_CaptureCommand::noFileAfterTenAttemptsWithoutPicture()
+void tst_CaptureCommand::noPictureIsToldAndNothingWritten_data()
 {
-    FakeWorld world(Counter);
-    world.setResults({imaging::Picture()});
+    QTest::addColumn<bool>("withBackend");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("ten empty attempts")
+        << true << "Cannot capture the screen: the desktop gave no picture.";
+    QTest::newRow("no backend fits")
+        << false << "Cannot capture the screen: this desktop does not let applications capture it.";
+}
+
+void tst_CaptureCommand::noPictureIsToldAndNothingWritten()
+{
+    QFETCH(bool, withBackend);
+    QFETCH(QString, text);
+    testsupport::FakeCaptureBackend backend;
+    backend.setResults({imaging::Picture()});
+    World world(withBackend ? &backend : nullptr, Counter);
+    world.command.setUnavailableReason("this desktop does not let applications capture it");
+    // The message comes with the window back.
+    bool visibleAtMessage = false;
+    world.dialogs.onMessage = [&] { visibleAtMessage = world.window.isVisible(); };
     world.click();
-    QCOMPARE(world.captures(), 10);
+    QCOMPARE(backend.captures(), withBackend ? 10 : 0);
     QCOMPARE(world.statements.count(160), 10);
     QVERIFY(world.files().isEmpty());
-    QVERIFY(world.dialogs.messages.isEmpty());
+    QCOMPARE(world.dialogs.messages.size(), 1);
+    QCOMPARE(world.dialogs.messages[0].title, QStringLiteral("Vistarel"));
+    QCOMPARE(world.dialogs.messages[0].text, text);
+    QVERIFY(visibleAtMessage);
     world.verifyCameBack();
 }
 
