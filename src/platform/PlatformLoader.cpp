@@ -3,9 +3,14 @@
 #include "FixedScreenSettler.h"
 #include "NullCaptureBackend.h"
 #include "PortalCaptureBackend.h"
+#include "WaylandConnection.h"
+#include "WaylandScreenSettler.h"
+#include "WlrScreencopy.h"
+#include "WlrScreencopyBackend.h"
 #include "X11CaptureBackend.h"
 #include "X11Connection.h"
 #include "X11ScreenSettler.h"
+#include "XwaylandCheck.h"
 
 #include <QByteArray>
 #include <QGuiApplication>
@@ -17,45 +22,16 @@ namespace platform {
 
 namespace {
 
-std::unique_ptr<CaptureBackend> loadCapture(CaptureUse use, QString &reason)
+const auto NoWaylandRoute = QStringLiteral("this desktop does not let applications capture it");
+
+bool isWaylandSession()
 {
-    const QByteArray choice = qgetenv("VO_CAPTURE_BACKEND").trimmed().toLower();
-    if (choice == "null") {
-        qCDebug(lcPlatform) << "capture: null backend, as VO_CAPTURE_BACKEND asks";
-        return std::make_unique<NullCaptureBackend>();
-    }
-    if (choice == "portal") {
-        qCDebug(lcPlatform) << "capture: the desktop portal, as VO_CAPTURE_BACKEND asks";
-        return std::make_unique<PortalCaptureBackend>();
-    }
-    if (!choice.isEmpty() && choice != "x11") {
-        reason = QStringLiteral("VO_CAPTURE_BACKEND names no known backend: %1")
-                     .arg(QString::fromLocal8Bit(choice));
-        qCDebug(lcPlatform) << "capture: none," << reason;
-        return nullptr;
-    }
-    // An X11 capture in a Wayland session would see only the XWayland windows: unless asked for
-    // explicitly, no backend fits there yet.
-    if (choice.isEmpty() && qgetenv("XDG_SESSION_TYPE") == "wayland") {
-        reason = QStringLiteral("this Wayland desktop offers no capture route that the program "
-                                "knows");
-        qCDebug(lcPlatform) << "capture: none," << reason;
-        return nullptr;
-    }
-    auto connection = X11Connection::open();
-    if (!connection) {
-        reason = QStringLiteral("no X server could be reached");
-        qCDebug(lcPlatform) << "capture: none," << reason;
-        return nullptr;
-    }
-    qCDebug(lcPlatform) << "capture: X11" << (choice.isEmpty() ? "(the session's display)"
-                                                               : "(VO_CAPTURE_BACKEND)");
-    X11CaptureBackend::Options options;
-    options.prepareSegment = use == CaptureUse::Repeated;
-    return std::make_unique<X11CaptureBackend>(std::move(connection), options);
+    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           qgetenv("XDG_SESSION_TYPE").trimmed().toLower() == "wayland";
 }
 
-std::unique_ptr<ScreenSettler> loadSettler()
+// The settler that goes with what Qt runs on, for the X11 backend or for none.
+std::unique_ptr<ScreenSettler> toolkitSettler()
 {
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         if (auto settler = X11ScreenSettler::create()) {
@@ -70,13 +46,111 @@ std::unique_ptr<ScreenSettler> loadSettler()
     return std::make_unique<FixedScreenSettler>();
 }
 
+void useNone(Desktop &desktop, const QString &reason)
+{
+    desktop.unavailableReason = reason;
+    qCDebug(lcPlatform) << "capture: none," << reason;
+    desktop.settler = toolkitSettler();
+}
+
+// The wlroots screencopy route on the compositor's socket; false when the compositor cannot be
+// reached or does not offer it.
+bool useScreencopy(Desktop &desktop, CaptureUse use, const char *why)
+{
+    auto connection = WaylandConnection::open();
+    if (!connection) {
+        qCDebug(lcPlatform) << "wlroots screencopy: no Wayland compositor answers";
+        return false;
+    }
+    auto screencopy = WlrScreencopy::create(connection);
+    if (!screencopy) {
+        qCDebug(lcPlatform) << "wlroots screencopy: the compositor does not offer"
+                            << (connection->screencopyManager() ? "wl_shm"
+                                                                : "zwlr_screencopy_manager_v1");
+        return false;
+    }
+    qCDebug(lcPlatform).nospace() << "capture: wlroots screencopy version "
+                                  << connection->screencopyVersion() << " (" << why << "), "
+                                  << connection->outputs().size() << " output(s)";
+    qCDebug(lcPlatform) << "settler: screencopy frames";
+    if (use == CaptureUse::Repeated)
+        screencopy->prepareInBackground();
+    desktop.capture = std::make_unique<WlrScreencopyBackend>(screencopy);
+    desktop.settler = std::make_unique<WaylandScreenSettler>(screencopy);
+    return true;
+}
+
+void useX11(Desktop &desktop, CaptureUse use, std::shared_ptr<X11Connection> connection,
+            const char *why)
+{
+    qCDebug(lcPlatform) << "capture: X11" << why;
+    X11CaptureBackend::Options options;
+    options.prepareSegment = use == CaptureUse::Repeated;
+    desktop.capture = std::make_unique<X11CaptureBackend>(std::move(connection), options);
+    desktop.settler = toolkitSettler();
+}
+
 } // namespace
 
 Desktop loadDesktop(CaptureUse use)
 {
     Desktop desktop;
-    desktop.capture = loadCapture(use, desktop.unavailableReason);
-    desktop.settler = loadSettler();
+    const QByteArray choice = qgetenv("VO_CAPTURE_BACKEND").trimmed().toLower();
+    if (choice == "null") {
+        qCDebug(lcPlatform) << "capture: null backend, as VO_CAPTURE_BACKEND asks";
+        desktop.capture = std::make_unique<NullCaptureBackend>();
+        desktop.settler = toolkitSettler();
+        return desktop;
+    }
+    if (choice == "portal") {
+        qCDebug(lcPlatform) << "capture: the desktop portal, as VO_CAPTURE_BACKEND asks";
+        desktop.capture = std::make_unique<PortalCaptureBackend>();
+        desktop.settler = toolkitSettler();
+        return desktop;
+    }
+    if (choice == "x11") {
+        // Forced, even on Xwayland.
+        if (auto connection = X11Connection::open())
+            useX11(desktop, use, std::move(connection), "(VO_CAPTURE_BACKEND)");
+        else
+            useNone(desktop, QStringLiteral("no X server could be reached"));
+        return desktop;
+    }
+    if (choice == "wlr-screencopy") {
+        if (!useScreencopy(desktop, use, "VO_CAPTURE_BACKEND"))
+            useNone(desktop, NoWaylandRoute);
+        return desktop;
+    }
+    if (!choice.isEmpty()) {
+        useNone(desktop, QStringLiteral("VO_CAPTURE_BACKEND names no known backend: %1")
+                             .arg(QString::fromLocal8Bit(choice)));
+        return desktop;
+    }
+
+    // A Wayland session, whatever Qt itself runs on: the compositor's own routes only.
+    if (isWaylandSession()) {
+        qCDebug(lcPlatform) << "session: Wayland (WAYLAND_DISPLAY" << qgetenv("WAYLAND_DISPLAY")
+                            << ", XDG_SESSION_TYPE" << qgetenv("XDG_SESSION_TYPE") << ")";
+        // (The desktop portal goes here, for desktops without screencopy.)
+        if (!useScreencopy(desktop, use, "the Wayland session's compositor"))
+            useNone(desktop, NoWaylandRoute);
+        return desktop;
+    }
+    auto connection = X11Connection::open();
+    if (!connection) {
+        useNone(desktop, QStringLiteral("no display server could be reached"));
+        return desktop;
+    }
+    // Xwayland shows only X11 windows: its root window is no picture of the screen. The
+    // compositor behind it may still be reached on its default socket.
+    if (isXwayland(*connection)) {
+        qCDebug(lcPlatform) << "session: the X server is Xwayland, whose root window shows only "
+                               "X11 windows";
+        if (!useScreencopy(desktop, use, "the compositor behind Xwayland"))
+            useNone(desktop, NoWaylandRoute);
+        return desktop;
+    }
+    useX11(desktop, use, std::move(connection), "(the session's display)");
     return desktop;
 }
 

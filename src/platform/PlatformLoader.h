@@ -1,8 +1,12 @@
 #pragma once
 // The one place that looks at the session and picks what the program uses of the desktop: the
-// capture backend and the screen settler. VO_CAPTURE_BACKEND overrides the choice ("x11", or
-// "null" for a backend that never yields a picture). The choice and its reasons are logged in
-// the category "vo.platform" (QT_LOGGING_RULES="vo.platform.debug=true" shows them).
+// capture backend and the screen settler. A Wayland session (WAYLAND_DISPLAY or XDG_SESSION_TYPE,
+// even when Qt itself runs on xcb) captures through the compositor: wlroots screencopy where it
+// is offered, else not at all. An X11 session captures through X11, unless its server is
+// Xwayland, which is treated like a Wayland session. VO_CAPTURE_BACKEND overrides the choice
+// ("x11", even on Xwayland; "wlr-screencopy"; "portal"; or "null" for a backend that never
+// yields a picture). The choice and its reasons are logged in the category "vo.platform"
+// (QT_LOGGING_RULES="vo.platform.debug=true" shows them).
 
 #include "CaptureBackend.h"
 #include "ScreenSettler.h"
@@ -17,9 +21,9 @@ namespace platform {
 
 struct Desktop
 {
-    std::unique_ptr<CaptureBackend> capture;  // null when no backend fits the session
-    std::unique_ptr<ScreenSettler> settler;   // never null
-    QString unavailableReason;                // why capture is null, for the user
+    std::unique_ptr<CaptureBackend> capture; // null when no backend fits the session
+    std::unique_ptr<ScreenSettler> settler;  // never null
+    QString unavailableReason;               // why capture is null, for the user
 };
 
 // How the program will capture: many times from its window (a backend may prepare memory for

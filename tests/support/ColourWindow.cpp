@@ -1,11 +1,13 @@
-// vo-colour-window X Y WIDTH HEIGHT COLOUR|quadrants
+// vo-colour-window X Y WIDTH HEIGHT COLOUR|quadrants [PAINT_MS]
 // Another program's window for the capture tests: a borderless window at the given place,
 // filled with one colour ("#rrggbb") or with four quadrants (red, green, blue, yellow). Prints
 // "ready" once it has painted, and stays until its standard input closes or it is killed.
+// PAINT_MS makes every paint take that long, like a program slow to redraw after a resize.
 
 #include <QApplication>
 #include <QPainter>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
 
@@ -17,9 +19,10 @@ namespace {
 class ColourWindow : public QWidget
 {
 public:
-    explicit ColourWindow(QString colour)
-        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint),
-          m_colour(std::move(colour))
+    ColourWindow(QString colour, int paintMilliseconds)
+        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint)
+        , m_colour(std::move(colour))
+        , m_paintMilliseconds(paintMilliseconds)
     {
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
@@ -27,6 +30,8 @@ public:
 protected:
     void paintEvent(QPaintEvent *) override
     {
+        if (m_paintMilliseconds > 0)
+            QThread::msleep(static_cast<unsigned long>(m_paintMilliseconds));
         QPainter painter(this);
         if (m_colour == QLatin1String("quadrants")) {
             const int w = width() / 2;
@@ -49,6 +54,7 @@ protected:
 
 private:
     QString m_colour;
+    int m_paintMilliseconds = 0;
     bool m_ready = false;
 };
 
@@ -58,11 +64,12 @@ int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
     const QStringList args = QApplication::arguments();
-    if (args.size() != 6) {
-        std::fputs("usage: vo-colour-window X Y WIDTH HEIGHT COLOUR|quadrants\n", stderr);
+    if (args.size() != 6 && args.size() != 7) {
+        std::fputs("usage: vo-colour-window X Y WIDTH HEIGHT COLOUR|quadrants [PAINT_MS]\n",
+                   stderr);
         return 2;
     }
-    ColourWindow window(args[5]);
+    ColourWindow window(args[5], args.size() == 7 ? args[6].toInt() : 0);
     window.setGeometry(args[1].toInt(), args[2].toInt(), args[3].toInt(), args[4].toInt());
     window.show();
 

@@ -11,11 +11,13 @@
 class ColourWindowProcess
 {
 public:
-    ColourWindowProcess(const QRect &area, const QString &colour)
+    // paintMilliseconds: how long each of its paints takes.
+    ColourWindowProcess(const QRect &area, const QString &colour, int paintMilliseconds = 0)
     {
         m_process.start(QStringLiteral(VO_COLOUR_WINDOW),
                         {QString::number(area.x()), QString::number(area.y()),
-                         QString::number(area.width()), QString::number(area.height()), colour});
+                         QString::number(area.width()), QString::number(area.height()), colour,
+                         QString::number(paintMilliseconds)});
         m_ready = m_process.waitForReadyRead(10000) && m_process.readLine().startsWith("ready");
     }
     ~ColourWindowProcess()

@@ -1,0 +1,89 @@
+#pragma once
+// WlrScreencopy: frames of one output through the wlroots screencopy protocol
+// (zwlr_screencopy_manager_v1, versions 1 to 3), on this program's own Wayland connection.
+// Frames land in wl_shm buffers of a pool that keeps a released buffer for the next frame; the
+// first one can be prepared at start in the background. Used by the capture backend and the
+// screen settler of a Wayland session, on the GUI thread; a frame's buffer may be given back
+// on any thread.
+
+#include "PixelLayout.h"
+#include "ShmBuffer.h"
+#include "WaylandConnection.h"
+
+#include <QDeadlineTimer>
+#include <QLoggingCategory>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <thread>
+
+// What the Wayland capture does, frame by frame ("vo.platform.wayland").
+Q_DECLARE_LOGGING_CATEGORY(lcWayland)
+
+namespace platform {
+
+class WlrScreencopy
+{
+public:
+    struct Frame
+    {
+        std::unique_ptr<ShmBuffer> buffer;
+        imaging::PixelLayout layout;
+        bool yInverted = false;
+        QRect damage;                         // buffer pixels; with Wait::Damage only
+        std::chrono::nanoseconds presented{}; // the compositor's clock (monotonic)
+    };
+
+    enum class Wait {
+        NextFrame, // the next frame the compositor draws (it draws one for the request)
+        Damage,    // the next frame with damage since the previous Damage frame
+    };
+
+    // nullptr when the connection offers no screencopy manager or no wl_shm.
+    static std::shared_ptr<WlrScreencopy> create(std::shared_ptr<WaylandConnection> connection);
+    ~WlrScreencopy();
+    WlrScreencopy(const WlrScreencopy &) = delete;
+    WlrScreencopy &operator=(const WlrScreencopy &) = delete;
+
+    // Copies a frame of the target output. nullopt when the compositor fails the copy, offers
+    // no wl_shm format that a Picture can hold, or has not answered by the deadline. With
+    // Dispatch::ProcessingEvents the GUI thread's events are processed while it waits.
+    using Dispatch = WaylandConnection::Dispatch;
+    std::optional<Frame> copy(Wait wait, QDeadlineTimer deadline,
+                              Dispatch how = Dispatch::Blocking);
+    // Keeps a frame's buffer for the next copy.
+    void release(Frame frame);
+    std::shared_ptr<ShmBufferPool> pool() const { return m_pool; }
+
+    // The output to capture: the one named outputName, else the one holding point (layout
+    // coordinates), else the one at the layout's origin, else the first.
+    void setTarget(const QString &outputName, std::optional<QPoint> point = std::nullopt);
+    // nullptr without outputs.
+    const WaylandConnection::Output *target() const;
+    // Damage requests (copy_with_damage) need version 2; without, Wait::Damage waits for the
+    // next frame.
+    bool offersDamage() const;
+
+    // Copies one frame in the background into a fresh buffer and reads its pages, so that the
+    // first capture finds a buffer both sides have touched. Every other call waits for it.
+    void prepareInBackground();
+    void waitUntilPrepared();
+
+    WaylandConnection &connection() const { return *m_connection; }
+
+private:
+    explicit WlrScreencopy(std::shared_ptr<WaylandConnection> connection);
+    std::optional<Frame> copyFrame(Wait wait, QDeadlineTimer deadline, Dispatch how);
+
+    std::shared_ptr<WaylandConnection> m_connection;
+    std::shared_ptr<ShmBufferPool> m_pool;
+    QString m_targetName;
+    std::optional<QPoint> m_targetPoint;
+    std::jthread m_preparation;
+};
+
+} // namespace platform

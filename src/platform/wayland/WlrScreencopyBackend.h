@@ -1,0 +1,29 @@
+#pragma once
+// WlrScreencopyBackend: captures the output that shows the program's window (the one the
+// screen settler last found it on; with one output, that output) through the wlroots
+// screencopy protocol, on a Wayland connection of its own. The frame's wl_shm buffer becomes
+// the Picture's pixels in the compositor's format; a released picture's buffer is reused, and
+// the first one is prepared at start.
+
+#include "CaptureBackend.h"
+
+#include <memory>
+
+namespace platform {
+
+class WlrScreencopy;
+
+class WlrScreencopyBackend final : public CaptureBackend
+{
+public:
+    explicit WlrScreencopyBackend(std::shared_ptr<WlrScreencopy> screencopy);
+
+    imaging::Picture captureScreen() override;
+    // A round trip on the toolkit's connection (Wayland, or X11 under Xwayland).
+    void sync() override;
+
+private:
+    std::shared_ptr<WlrScreencopy> m_screencopy;
+};
+
+} // namespace platform

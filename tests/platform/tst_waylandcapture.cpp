@@ -1,0 +1,102 @@
+// "Capture Now" on a headless sway, with Qt on the wayland platform and the desktop the loader
+// picks for the session: every capture equals the screen as grim sees it without the program's
+// window, whether sway floats the window or tiles it between other programs' windows; and a
+// Wayland session without a capture route says so.
+
+#include "CaptureWorld.h"
+#include "ColourWindowProcess.h"
+#include "PlatformLoader.h"
+#include "WaylandTools.h"
+
+#include <QImage>
+#include <QTest>
+
+class tst_WaylandCapture : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void capturesShowTheScreenWithoutTheWindow_data();
+    void capturesShowTheScreenWithoutTheWindow();
+    void noCaptureRouteIsTold();
+};
+
+void tst_WaylandCapture::capturesShowTheScreenWithoutTheWindow_data()
+{
+    QTest::addColumn<bool>("tiled");
+    QTest::addColumn<int>("paintMilliseconds"); // how long the other programs take to redraw
+    QTest::newRow("floating over tiled windows") << false << 0;
+    QTest::newRow("tiled between other windows") << true << 0;
+    // sway shows the old layout, the window included, until its neighbours have redrawn.
+    QTest::newRow("tiled between slow windows") << true << 100;
+}
+
+void tst_WaylandCapture::capturesShowTheScreenWithoutTheWindow()
+{
+    QFETCH(bool, tiled);
+    QFETCH(int, paintMilliseconds);
+    // sway floats a window of fixed size, and every show makes a new window: a rule of sway's
+    // tiles the program's windows in the tiled rows, which have an app id of their own.
+    const QString appId = tiled ? QStringLiteral("vo-tiled") : QStringLiteral("vo-floating");
+    QGuiApplication::setDesktopFileName(appId);
+    if (tiled)
+        QVERIFY(
+            waylandtools::swaymsg({"for_window", "[app_id=^vo-tiled$]", "floating", "disable"}));
+    // Two other programs, tiled side by side; what grim sees now is the screen without ours.
+    ColourWindowProcess left({0, 0, 100, 100}, "#c03028", paintMilliseconds);
+    ColourWindowProcess right({0, 0, 100, 100}, "#2850c0", paintMilliseconds);
+    QVERIFY(left.isReady() && right.isReady());
+    const QImage screen = waylandtools::settledScreen();
+    QCOMPARE(screen.size(), QSize(1920, 1080));
+
+    const platform::Desktop desktop = platform::loadDesktop();
+    QVERIFY2(desktop.capture, qPrintable(desktop.unavailableReason));
+    World world(desktop.capture.get(), Counter, /*bmp*/ true, desktop.settler.get());
+    // (QTRY_ processes events meanwhile: sway maps and tiles a window once its client has
+    // answered the configure requests.)
+    QTRY_VERIFY(waylandtools::settledScreen() != screen);
+    QTRY_COMPARE(waylandtools::isTiled(appId), tiled);
+
+    constexpr int captures = 5;
+    for (int i = 1; i <= captures; ++i) {
+        world.click();
+        const QString file = QStringLiteral("Shot%1.bmp").arg(i);
+        QTRY_VERIFY(world.files().contains(file));
+        world.verifyCameBack();
+        const QImage picture = QImage(world.folder + '/' + file).convertToFormat(screen.format());
+        QVERIFY2(picture == screen,
+                 qPrintable(QStringLiteral("capture %1 differs from the screen at %2")
+                                .arg(i)
+                                .arg(waylandtools::differences(picture, screen))));
+        // The window is back on the screen before the next capture (seen through the backend:
+        // grim would take a third of a second a look).
+        QTRY_VERIFY(desktop.capture->captureScreen().toImage().convertToFormat(screen.format()) !=
+                    screen);
+        QCOMPARE(waylandtools::isTiled(appId), tiled);
+    }
+    QVERIFY(world.dialogs.messages.isEmpty());
+}
+
+void tst_WaylandCapture::noCaptureRouteIsTold()
+{
+    // A session whose compositor cannot be reached offers no route at all.
+    const QByteArray display = qgetenv("WAYLAND_DISPLAY");
+    qputenv("WAYLAND_DISPLAY", "/nonexistent/wayland-socket");
+    platform::Desktop desktop = platform::loadDesktop();
+    qputenv("WAYLAND_DISPLAY", display);
+    QVERIFY(!desktop.capture);
+    QVERIFY(desktop.settler);
+
+    World world(nullptr, Counter, false, desktop.settler.get());
+    world.command.setUnavailableReason(desktop.unavailableReason);
+    world.click();
+    QTRY_COMPARE(world.dialogs.messages.size(), 1);
+    QCOMPARE(world.dialogs.messages[0].text,
+             QStringLiteral("Cannot capture the screen: this desktop does not let applications "
+                            "capture it."));
+    QVERIFY(world.files().isEmpty());
+    world.verifyCameBack();
+}
+
+QTEST_MAIN(tst_WaylandCapture)
+#include "tst_waylandcapture.moc"
