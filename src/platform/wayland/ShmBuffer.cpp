@@ -90,24 +90,34 @@ std::unique_ptr<ShmBuffer> ShmBufferPool::take(const ShmBuffer::Spec &spec)
 {
     {
         std::lock_guard lock(m_mutex);
-        if (m_spare && m_spare->spec() == spec)
-            return std::move(m_spare);
+        if (!m_spares.empty() && m_spares.back()->spec() == spec) {
+            std::unique_ptr<ShmBuffer> buffer = std::move(m_spares.back());
+            m_spares.pop_back();
+            return buffer;
+        }
     }
     return ShmBuffer::create(m_connection, spec);
 }
 
 void ShmBufferPool::giveBack(std::unique_ptr<ShmBuffer> buffer)
 {
-    std::unique_ptr<ShmBuffer> replaced;
+    if (!buffer)
+        return;
+    std::vector<std::unique_ptr<ShmBuffer>> freed; // freed outside the lock
     std::lock_guard lock(m_mutex);
-    replaced = std::move(m_spare);
-    m_spare = std::move(buffer);
+    if (!m_spares.empty() && m_spares.front()->spec() != buffer->spec())
+        freed.swap(m_spares);
+    m_spares.push_back(std::move(buffer));
+    while (m_spares.size() > Capacity) {
+        freed.push_back(std::move(m_spares.front()));
+        m_spares.erase(m_spares.begin());
+    }
 }
 
-bool ShmBufferPool::holdsBuffer() const
+std::size_t ShmBufferPool::keptBuffers() const
 {
     std::lock_guard lock(m_mutex);
-    return m_spare != nullptr;
+    return m_spares.size();
 }
 
 } // namespace platform

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 struct wl_buffer;
 
@@ -51,11 +52,15 @@ private:
     std::uint8_t *m_bytes = nullptr;
 };
 
-// Keeps one released buffer for the next frame of the same spec: a fresh buffer costs a page
-// fault per page on both sides, far more than a copy into pages already in place. Thread-safe.
+// Keeps released buffers for the next frames of the same spec: a fresh buffer costs a page fault
+// per page on both sides, far more than a copy into pages already in place. It keeps two, since
+// the capture command holds its last picture while the settler copies frames for the next one.
+// Thread-safe.
 class ShmBufferPool
 {
 public:
+    static constexpr std::size_t Capacity = 2;
+
     explicit ShmBufferPool(std::shared_ptr<WaylandConnection> connection)
         : m_connection(std::move(connection))
     {
@@ -63,14 +68,15 @@ public:
 
     // A kept buffer of that spec, or a new one (nullptr when none can be made).
     std::unique_ptr<ShmBuffer> take(const ShmBuffer::Spec &spec);
-    // Keeps buffer for reuse, replacing any kept before.
+    // Keeps buffer for reuse; beyond the capacity, or when its spec differs from the kept ones
+    // (the output changed), the oldest kept buffers are freed.
     void giveBack(std::unique_ptr<ShmBuffer> buffer);
-    bool holdsBuffer() const;
+    std::size_t keptBuffers() const;
 
 private:
     std::shared_ptr<WaylandConnection> m_connection;
     mutable std::mutex m_mutex;
-    std::unique_ptr<ShmBuffer> m_spare;
+    std::vector<std::unique_ptr<ShmBuffer>> m_spares; // oldest first
 };
 
 } // namespace platform

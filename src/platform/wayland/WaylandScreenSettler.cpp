@@ -78,8 +78,11 @@ void WaylandScreenSettler::waitUntilRepainted()
             break;
         ++frames;
         const QRect changed = m_before.changedArea(signatureOf(*frame));
-        m_screencopy->release(std::move(*frame));
         settled = changed.width() >= needed.width() && changed.height() >= needed.height();
+        if (settled)
+            m_screencopy->keepSettledFrame(std::move(*frame));
+        else
+            m_screencopy->release(std::move(*frame));
     }
     qCDebug(lcWayland).nospace() << "settler: " << (settled ? "settled" : "gave up") << " after "
                                  << frames << " frame(s), " << clock.elapsed() << " ms";

@@ -6,7 +6,8 @@
 // and copies frames as they change (copy_with_damage) until one differs from the first over an
 // area at least about the window's size: the window's place has been redrawn without it. A
 // compositor may keep showing a closed window until its tiled neighbours have redrawn at their
-// new sizes (sway's transactions), which is why the wait looks at the frames themselves.
+// new sizes (sway's transactions), which is why the wait looks at the frames themselves. The
+// frame that settles it is kept for the capture that follows.
 
 #include "FrameSignature.h"
 #include "ScreenSettler.h"

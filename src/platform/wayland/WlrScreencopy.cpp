@@ -6,7 +6,7 @@
 
 #include <wayland-client.h>
 
-Q_LOGGING_CATEGORY(lcWayland, "vo.platform.wayland")
+Q_LOGGING_CATEGORY(lcWayland, "vo.platform.wayland", QtInfoMsg)
 
 namespace platform {
 
@@ -20,8 +20,6 @@ struct FrameEvents
     bool yInverted = false;
     bool ready = false;
     bool failed = false;
-    QRect damage;
-    std::chrono::nanoseconds presented{};
 };
 
 void onBuffer(void *data, zwlr_screencopy_frame_v1 *, std::uint32_t format, std::uint32_t width,
@@ -37,13 +35,9 @@ void onFlags(void *data, zwlr_screencopy_frame_v1 *, std::uint32_t flags)
         (flags & ZWLR_SCREENCOPY_FRAME_V1_FLAGS_Y_INVERT) != 0;
 }
 
-void onReady(void *data, zwlr_screencopy_frame_v1 *, std::uint32_t secondsHigh,
-             std::uint32_t secondsLow, std::uint32_t nanoseconds)
+void onReady(void *data, zwlr_screencopy_frame_v1 *, std::uint32_t, std::uint32_t, std::uint32_t)
 {
-    auto *events = static_cast<FrameEvents *>(data);
-    const auto seconds = (static_cast<std::uint64_t>(secondsHigh) << 32) | secondsLow;
-    events->presented = std::chrono::seconds(seconds) + std::chrono::nanoseconds(nanoseconds);
-    events->ready = true;
+    static_cast<FrameEvents *>(data)->ready = true;
 }
 
 void onFailed(void *data, zwlr_screencopy_frame_v1 *)
@@ -51,12 +45,9 @@ void onFailed(void *data, zwlr_screencopy_frame_v1 *)
     static_cast<FrameEvents *>(data)->failed = true;
 }
 
-void onDamage(void *data, zwlr_screencopy_frame_v1 *, std::uint32_t x, std::uint32_t y,
-              std::uint32_t width, std::uint32_t height)
+void onDamage(void *, zwlr_screencopy_frame_v1 *, std::uint32_t, std::uint32_t, std::uint32_t,
+              std::uint32_t)
 {
-    auto *events = static_cast<FrameEvents *>(data);
-    events->damage |= QRect(static_cast<int>(x), static_cast<int>(y), static_cast<int>(width),
-                            static_cast<int>(height));
 }
 
 void onLinuxDmabuf(void *, zwlr_screencopy_frame_v1 *, std::uint32_t, std::uint32_t, std::uint32_t)
@@ -110,11 +101,14 @@ WlrScreencopy::WlrScreencopy(std::shared_ptr<WaylandConnection> connection)
 WlrScreencopy::~WlrScreencopy()
 {
     waitUntilPrepared();
+    m_settled.reset();
 }
 
 void WlrScreencopy::setTarget(const QString &outputName, std::optional<QPoint> point)
 {
     waitUntilPrepared();
+    if (m_settled)
+        release(*std::exchange(m_settled, std::nullopt));
     m_targetName = outputName;
     m_targetPoint = point;
 }
@@ -178,7 +172,8 @@ std::optional<WlrScreencopy::Frame> WlrScreencopy::copyFrame(Wait wait, QDeadlin
         zwlr_screencopy_frame_v1_copy(frame.get(), buffer->buffer());
     connection.dispatchUntil([&] { return events.ready || events.failed; }, deadline, how);
     if (!events.ready) {
-        // Destroying the frame first stops any later write into the buffer.
+        // The frame's destruction, at the end of this scope, reaches the compositor before any
+        // later copy into the buffer: it never writes into it again.
         m_pool->giveBack(std::move(buffer));
         return std::nullopt;
     }
@@ -186,8 +181,6 @@ std::optional<WlrScreencopy::Frame> WlrScreencopy::copyFrame(Wait wait, QDeadlin
     result.buffer = std::move(buffer);
     result.layout = *layout;
     result.yInverted = events.yInverted;
-    result.damage = events.damage;
-    result.presented = events.presented;
     return result;
 }
 
@@ -197,16 +190,40 @@ void WlrScreencopy::release(Frame frame)
         m_pool->giveBack(std::move(frame.buffer));
 }
 
+void WlrScreencopy::keepSettledFrame(Frame frame)
+{
+    if (m_settled)
+        release(std::move(*m_settled));
+    m_settled = std::move(frame);
+    m_settledAt = std::chrono::steady_clock::now();
+}
+
+std::optional<WlrScreencopy::Frame> WlrScreencopy::takeSettledFrame()
+{
+    std::optional<Frame> frame = std::exchange(m_settled, std::nullopt);
+    if (frame && std::chrono::steady_clock::now() - m_settledAt > SettledFrameLifetime) {
+        release(std::move(*frame));
+        return std::nullopt;
+    }
+    return frame;
+}
+
 void WlrScreencopy::prepareInBackground()
 {
     waitUntilPrepared();
     m_preparation = std::jthread([this] {
-        std::optional<Frame> frame =
-            copyFrame(Wait::NextFrame, QDeadlineTimer(std::chrono::seconds(5)), Dispatch::Blocking);
-        if (frame) {
+        // As many buffers as the pool keeps, each written by the compositor and read here once.
+        std::vector<Frame> frames;
+        for (std::size_t i = 0; i < ShmBufferPool::Capacity; ++i) {
+            std::optional<Frame> frame = copyFrame(
+                Wait::NextFrame, QDeadlineTimer(std::chrono::seconds(5)), Dispatch::Blocking);
+            if (!frame)
+                break;
             frame->buffer->touchPages();
-            release(std::move(*frame));
+            frames.push_back(std::move(*frame));
         }
+        for (Frame &frame : frames)
+            release(std::move(frame));
     });
 }
 

@@ -20,8 +20,10 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <vector>
 
-// What the Wayland capture does, frame by frame ("vo.platform.wayland").
+// What the Wayland capture does, frame by frame ("vo.platform.wayland"; debug messages with
+// QT_LOGGING_RULES="vo.platform.wayland.debug=true").
 Q_DECLARE_LOGGING_CATEGORY(lcWayland)
 
 namespace platform {
@@ -34,8 +36,6 @@ public:
         std::unique_ptr<ShmBuffer> buffer;
         imaging::PixelLayout layout;
         bool yInverted = false;
-        QRect damage;                         // buffer pixels; with Wait::Damage only
-        std::chrono::nanoseconds presented{}; // the compositor's clock (monotonic)
     };
 
     enum class Wait {
@@ -68,8 +68,16 @@ public:
     // next frame.
     bool offersDamage() const;
 
-    // Copies one frame in the background into a fresh buffer and reads its pages, so that the
-    // first capture finds a buffer both sides have touched. Every other call waits for it.
+    // The settler's last frame, once the screen no longer shows the window: the capture that
+    // follows at once takes it instead of waiting for another frame. A frame is kept for
+    // SettledFrameLifetime at most; setting another or taking it ends its keeping.
+    static constexpr std::chrono::milliseconds SettledFrameLifetime{100};
+    void keepSettledFrame(Frame frame);
+    std::optional<Frame> takeSettledFrame();
+
+    // Copies frames in the background into fresh buffers and reads their pages, so that the
+    // first capture (and the settler's frames) find buffers both sides have touched. Every
+    // other call waits for it.
     void prepareInBackground();
     void waitUntilPrepared();
 
@@ -81,6 +89,8 @@ private:
 
     std::shared_ptr<WaylandConnection> m_connection;
     std::shared_ptr<ShmBufferPool> m_pool;
+    std::optional<Frame> m_settled;
+    std::chrono::steady_clock::time_point m_settledAt;
     QString m_targetName;
     std::optional<QPoint> m_targetPoint;
     std::jthread m_preparation;

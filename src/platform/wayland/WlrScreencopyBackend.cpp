@@ -19,8 +19,9 @@ WlrScreencopyBackend::WlrScreencopyBackend(std::shared_ptr<WlrScreencopy> screen
 
 imaging::Picture WlrScreencopyBackend::captureScreen()
 {
-    std::optional<WlrScreencopy::Frame> frame =
-        m_screencopy->copy(WlrScreencopy::Wait::NextFrame, QDeadlineTimer(CaptureTimeout));
+    std::optional<WlrScreencopy::Frame> frame = m_screencopy->takeSettledFrame();
+    if (!frame)
+        frame = m_screencopy->copy(WlrScreencopy::Wait::NextFrame, QDeadlineTimer(CaptureTimeout));
     if (!frame)
         return {};
     return imaging::Picture(

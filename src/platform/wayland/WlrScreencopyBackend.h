@@ -3,7 +3,8 @@
 // screen settler last found it on; with one output, that output) through the wlroots
 // screencopy protocol, on a Wayland connection of its own. The frame's wl_shm buffer becomes
 // the Picture's pixels in the compositor's format; a released picture's buffer is reused, and
-// the first one is prepared at start.
+// the first one is prepared at start. Right after the settler has seen the screen without the
+// window, that frame is the capture (the next one would cost another frame period).
 
 #include "CaptureBackend.h"
 
