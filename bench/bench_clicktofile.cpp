@@ -2,6 +2,8 @@
 // a private Xvfb of that size, next to what the capture and the writer alone take. The main
 // window stands over a full-screen window of photo-like content that must repaint when the
 // main window goes, as another application's would. Medians over interleaved rounds.
+// With VO_BENCH_WAYLAND=1 it runs natively on the Wayland compositor of WAYLAND_DISPLAY
+// instead (bench_wayland starts a 1920x1080 sway for it).
 #include "PhotoContent.h"
 
 #include <BmpWriter.h>
@@ -27,8 +29,9 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <cstdio>
+#include <fcntl.h>
+#include <optional>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -150,12 +153,16 @@ void settle(int milliseconds)
 
 int main(int argc, char *argv[])
 {
-    PrivateXvfb xvfb;
-    if (!xvfb.isRunning()) {
-        std::fprintf(stderr, "bench_clicktofile: cannot start Xvfb\n");
-        return 1;
+    const bool wayland = qEnvironmentVariableIntValue("VO_BENCH_WAYLAND") == 1;
+    std::optional<PrivateXvfb> xvfb;
+    if (!wayland) {
+        xvfb.emplace();
+        if (!xvfb->isRunning()) {
+            std::fprintf(stderr, "bench_clicktofile: cannot start Xvfb\n");
+            return 1;
+        }
+        qputenv("QT_QPA_PLATFORM", "xcb");
     }
-    qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication application(argc, argv);
     QTemporaryDir dir;
     const QString folder = dir.path() + "/out";
@@ -238,8 +245,9 @@ int main(int argc, char *argv[])
         }
     }
 
-    std::printf("click-to-file at 1920x1080 (medians of %d rounds; main window over another "
-                "application's full-screen window):\n", rounds);
+    std::printf("click-to-file at 1920x1080%s (medians of %d rounds; main window over another "
+                "application's full-screen window):\n",
+                wayland ? " on sway, Qt native on Wayland" : "", rounds);
     for (const Format &format : formats) {
         const double alone = median(format.alone);
         const double click = median(format.click);
