@@ -39,6 +39,7 @@ int captureOnce(app::QtDialogs &dialogs)
     ui::SavedChoices choices(settings);
     ui::CaptureCommand capture(choices, desktop.capture.get(), desktop.settler.get(), echoing,
                                reporter);
+    capture.setUnavailableReason(desktop.unavailableReason);
     capture.PushButton1_Click();
 
     const QFileInfo written(capture.writtenPath());
