@@ -69,6 +69,15 @@ struct X11ScreenSettler::Connection
         return owner && owner->owner != XCB_NONE;
     }
 
+    // A window manager redirects the configuration of the root's children to itself.
+    bool windowManagerRunning() const
+    {
+        auto rootAttributes = own(
+            xcb_get_window_attributes_reply(xcb, xcb_get_window_attributes(xcb, root), nullptr));
+        return rootAttributes &&
+               (rootAttributes->all_event_masks & XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT) != 0;
+    }
+
     // Damage reports and the root's children coming and going reach this connection only while
     // a capture waits: between captures nothing piles up for it at the server.
     void watch(bool on)
@@ -245,9 +254,9 @@ void X11ScreenSettler::prepare(const QWindow &window)
         m_clock.start();
         m_changedAt = 0;
         // Measured under picom with fading: a window moved off the screen first fades out
-        // there, unseen, and the area is clear with the compositor's next frame. A window in a
-        // frame is the window manager's to place.
-        if (top == client) {
+        // there, unseen, and the area is clear with the compositor's next frame. A window that
+        // a window manager manages is the manager's to place.
+        if (top == client && (attributes->override_redirect || !c.windowManagerRunning())) {
             m_placeKeeper->moveAway(window, c.outline(top));
             waitForCompositor(MovedAway);
         }

@@ -12,8 +12,9 @@
 // So nothing counts until the window's frame (or the window itself, when it has no frame) is
 // unmapped or destroyed; after that the area must stay unchanged for two frame periods: no
 // damage report that changes what the area reads back. The wait is bounded by
-// compositedLimit(). A window without a frame is first moved off the screen, so that a fade-out
-// (picom's) happens where nobody sees it; it is put back just before it is shown again.
+// compositedLimit(). When no window manager places the window (a compositor alone), it is first
+// moved off the screen, so that a fade-out (picom's) happens where nobody sees it; it is put back
+// just before it is shown again.
 
 #include "ScreenSettler.h"
 
