@@ -1,9 +1,12 @@
 // Click-to-file: the time from a click on "Capture Now" to the finished file, at 1920x1080 on
-// a private Xvfb of that size, next to what the capture and the writer alone take. The main
-// window stands over a full-screen window of photo-like content that must repaint when the
-// main window goes, as another application's would. Medians over interleaved rounds.
-// With VO_BENCH_WAYLAND=1 it runs natively on the Wayland compositor of WAYLAND_DISPLAY
-// instead (bench_wayland starts a 1920x1080 sway for it).
+// a private Xvfb of that size, next to what the capture and the writer alone take, on a bare
+// server and under compositing window managers (xfwm4, picom without and with fading). The
+// main window stands over a full-screen window of photo-like content that must repaint when the
+// main window goes, as another application's would; every capture is compared with that
+// content, and one that differs anywhere counts as showing a trace of the window. Medians over
+// interleaved rounds. Without arguments the program runs itself once per setup
+// (--setup NAME), each on a server of its own. With VO_BENCH_WAYLAND=1 it runs once, natively
+// on the Wayland compositor of WAYLAND_DISPLAY instead (bench_wayland starts a 1920x1080 sway).
 #include "PhotoContent.h"
 
 #include <BmpWriter.h>
@@ -11,30 +14,33 @@
 #include <CaptureCommand.h>
 #include <Dialogs.h>
 #include <ErrorReporter.h>
-#include <JpegWriter.h>
 #include <MainWindow.h>
 #include <PlatformLoader.h>
 #include <SettingsStore.h>
 
 #include <QApplication>
 #include <QDir>
-#include <QLineEdit>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QWidget>
 
+#include <xcb/xcb.h>
+
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <optional>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -55,57 +61,205 @@ double median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
-// A private 1920x1080 Xvfb for the run; DISPLAY points at it while it lives.
-class PrivateXvfb
+// The setups: the window manager and compositor that run on the server, if any.
+struct Setup
+{
+    const char *name;
+    std::vector<std::string> command; // empty: a bare server
+    bool needsBus;                    // runs on a private D-Bus session bus
+    int settleAfterShowMs;            // until the shown window has finished fading in
+};
+
+const Setup setups[] = {
+    {"bare", {}, false, 60},
+    {"xfwm4", {"xfwm4", "--compositor=on"}, true, 100},
+    {"picom", {"picom", "--backend", "xrender", "--config", "/dev/null"}, false, 100},
+    {"picom-fading",
+     {"picom", "--backend", "xrender", "--fading", "--fade-in-step", "0.03", "--fade-out-step",
+      "0.03", "--config", "/dev/null"},
+     false,
+     450},
+};
+
+// A child process, its output to /dev/null unless a descriptor is given for fd 3; ended
+// (SIGTERM, then waited for) by the destructor.
+class Child
 {
 public:
-    PrivateXvfb()
+    Child(std::vector<std::string> args, int fd3 = -1)
     {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+        if (fd3 >= 0)
+            posix_spawn_file_actions_adddup2(&actions, fd3, 3);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        std::vector<std::string> args = {"Xvfb", "-displayfd", "3", "-screen", "0", "1920x1080x24",
-                                         "-nolisten", "tcp", "-noreset"};
         std::vector<char *> argv;
         for (std::string &arg : args)
             argv.push_back(arg.data());
         argv.push_back(nullptr);
-        if (posix_spawnp(&m_pid, "Xvfb", &actions, nullptr, argv.data(), environ) != 0)
+        if (posix_spawnp(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
             m_pid = 0;
         posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        // The number comes in pieces; the pipe stays open while the server lives, or its
-        // last write would fail and end it.
-        m_pipe = fds[0];
-        std::string number;
-        char character = 0;
-        while (m_pid && read(m_pipe, &character, 1) == 1 && character != '\n')
-            number += character;
-        if (!number.empty() && character == '\n') {
-            m_display = ":" + number;
-            setenv("DISPLAY", m_display.c_str(), 1);
-        }
     }
-    ~PrivateXvfb()
+    ~Child()
     {
-        close(m_pipe);
         if (m_pid > 0) {
             kill(m_pid, SIGTERM);
             waitpid(m_pid, nullptr, 0);
         }
     }
-    bool isRunning() const { return !m_display.empty(); }
+    Child(const Child &) = delete;
+    Child &operator=(const Child &) = delete;
+    bool isRunning() const { return m_pid > 0; }
 
 private:
     pid_t m_pid = 0;
-    int m_pipe = -1;
+};
+
+// Reads one line that a child writes to the pipe (its fd 3); empty after 20 s or on EOF.
+std::string readLine(int fd)
+{
+    std::string line;
+    char character = 0;
+    const auto end = Clock::now() + std::chrono::seconds(20);
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    while (Clock::now() < end) {
+        const ssize_t n = read(fd, &character, 1);
+        if (n == 1 && character == '\n')
+            return line;
+        if (n == 1)
+            line += character;
+        else if (n == 0)
+            return {};
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return {};
+}
+
+// A private 1920x1080 Xvfb with Composite and DAMAGE; DISPLAY points at it while it lives.
+// The pipe of -displayfd stays open while the server lives, or its last write would fail and
+// end it.
+class PrivateXvfb
+{
+public:
+    PrivateXvfb()
+        : m_pipe(makePipe())
+        , m_server(args(m_pipe[1]), m_pipe[1])
+    {
+        close(m_pipe[1]);
+        const std::string number = m_server.isRunning() ? readLine(m_pipe[0]) : std::string();
+        if (!number.empty()) {
+            m_display = ":" + number;
+            setenv("DISPLAY", m_display.c_str(), 1);
+        }
+    }
+    ~PrivateXvfb() { close(m_pipe[0]); }
+    bool isRunning() const { return !m_display.empty(); }
+
+private:
+    static std::array<int, 2> makePipe()
+    {
+        std::array<int, 2> fds{-1, -1};
+        if (pipe(fds.data()) != 0)
+            fds = {-1, -1};
+        return fds;
+    }
+    static std::vector<std::string> args(int)
+    {
+        return {"Xvfb",         "-displayfd", "3",     "-screen",  "0",
+                "1920x1080x24", "-nolisten",  "tcp",   "-noreset", "+extension",
+                "Composite",    "+extension", "DAMAGE"};
+    }
+    std::array<int, 2> m_pipe;
+    Child m_server;
     std::string m_display;
 };
+
+// A private D-Bus session bus; DBUS_SESSION_BUS_ADDRESS points at it while it lives.
+class PrivateBus
+{
+public:
+    PrivateBus()
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        m_daemon = std::make_unique<Child>(
+            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=3"},
+            fds[1]);
+        close(fds[1]);
+        const std::string address = readLine(fds[0]);
+        close(fds[0]);
+        if (!address.empty())
+            setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    }
+
+private:
+    std::unique_ptr<Child> m_daemon;
+};
+
+// True once the selection of the compositing manager of screen 0 (and, when wanted, the
+// window manager's check window) exist; gives up after 10 s.
+bool waitForCompositor(bool windowManager)
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    const auto atom = [connection](const char *name) {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            connection,
+            xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name),
+            nullptr);
+        const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return value;
+    };
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    bool ready = false;
+    const auto end = Clock::now() + std::chrono::seconds(10);
+    while (!ready && !xcb_connection_has_error(connection) && Clock::now() < end) {
+        auto *owner = xcb_get_selection_owner_reply(
+            connection, xcb_get_selection_owner(connection, atom("_NET_WM_CM_S0")), nullptr);
+        ready = owner && owner->owner != XCB_NONE;
+        std::free(owner);
+        if (ready && windowManager) {
+            auto *check = xcb_get_property_reply(connection,
+                                                 xcb_get_property(connection, 0, root,
+                                                                  atom("_NET_SUPPORTING_WM_CHECK"),
+                                                                  XCB_ATOM_WINDOW, 0, 1),
+                                                 nullptr);
+            ready = check && xcb_get_property_value_length(check) == 4;
+            std::free(check);
+        }
+        if (!ready)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    xcb_disconnect(connection);
+    // The window manager sets up its own windows and reads its settings after that.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    return ready;
+}
+
+// Marks a window as the desktop (_NET_WM_WINDOW_TYPE_DESKTOP): managed, kept below the others,
+// without a frame, as a desktop program's window is.
+void setDesktopType(xcb_window_t window)
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    const auto atom = [connection](const char *name) {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            connection,
+            xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name),
+            nullptr);
+        const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return value;
+    };
+    const xcb_atom_t desktop = atom("_NET_WM_WINDOW_TYPE_DESKTOP");
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_WINDOW_TYPE"),
+                        XCB_ATOM_ATOM, 32, 1, &desktop);
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    xcb_disconnect(connection);
+}
 
 class QuietDialogs : public app::Dialogs
 {
@@ -115,18 +269,23 @@ public:
         std::fprintf(stderr, "bench_clicktofile: %s: %s\n", qPrintable(title), qPrintable(text));
         ++failures;
     }
-    std::optional<QString> askText(const QString &, const QString &) override { return std::nullopt; }
+    std::optional<QString> askText(const QString &, const QString &) override
+    {
+        return std::nullopt;
+    }
     QString chooseFolder(const QString &, const QString &) override { return {}; }
     int failures = 0;
 };
 
-// Another application's full-screen window, repainting from its own backing store.
+// Another application's full-screen window, repainting from its own backing store: the desktop
+// (a window manager keeps it below the others, without a frame). (xfwm4 takes a full-screen
+// window that bypasses it for a game's and shows it alone.)
 class PhotoWindow : public QWidget
 {
 public:
     explicit PhotoWindow(QImage image)
-        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint),
-          m_image(std::move(image))
+        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
+        , m_image(std::move(image))
     {
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
@@ -149,9 +308,32 @@ void settle(int milliseconds)
         QApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
-} // namespace
+// Pixels of the written picture that differ from the content under the window.
+qint64 differingPixels(const QString &file, const QImage &expected)
+{
+    const QImage image = QImage(file).convertToFormat(QImage::Format_RGB32);
+    if (image.size() != expected.size())
+        return qint64(expected.width()) * expected.height();
+    qint64 count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *got = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        const auto *want = reinterpret_cast<const QRgb *>(expected.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            count += (got[x] & 0xffffff) != (want[x] & 0xffffff);
+    }
+    return count;
+}
 
-int main(int argc, char *argv[])
+// True when the screen shows the content, not the main window, in the middle of the window's
+// place.
+bool isHidden(const imaging::Picture &picture, const QRect &window, const QImage &content)
+{
+    const QRect middle = QRect(window.center() - QPoint(20, 20), QSize(40, 40)) & content.rect();
+    const QImage image = picture.toImage().convertToFormat(QImage::Format_RGB32);
+    return image.copy(middle) == content.copy(middle);
+}
+
+int runSetup(const Setup &setup, int argc, char *argv[])
 {
     const bool wayland = qEnvironmentVariableIntValue("VO_BENCH_WAYLAND") == 1;
     std::optional<PrivateXvfb> xvfb;
@@ -161,15 +343,30 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "bench_clicktofile: cannot start Xvfb\n");
             return 1;
         }
-        qputenv("QT_QPA_PLATFORM", "xcb");
     }
+    std::unique_ptr<PrivateBus> bus;
+    if (setup.needsBus)
+        bus = std::make_unique<PrivateBus>();
+    std::unique_ptr<Child> manager;
+    if (!setup.command.empty()) {
+        manager = std::make_unique<Child>(setup.command);
+        if (!waitForCompositor(setup.needsBus)) {
+            std::fprintf(stderr, "bench_clicktofile: %s did not start\n", setup.name);
+            return 1;
+        }
+    }
+
+    if (!wayland)
+        qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication application(argc, argv);
     QTemporaryDir dir;
     const QString folder = dir.path() + "/out";
     QDir().mkpath(folder);
 
-    PhotoWindow photo(bench::photoContent(1920, 1080));
+    const QImage content = bench::photoContent(1920, 1080).convertToFormat(QImage::Format_RGB32);
+    PhotoWindow photo(content);
     photo.setGeometry(0, 0, 1920, 1080);
+    setDesktopType(static_cast<xcb_window_t>(photo.winId()));
     photo.show();
     settle(300);
 
@@ -189,74 +386,114 @@ int main(int argc, char *argv[])
     window.setFolder(folder);
     window.setPrefix("bench");
     window.setNamingOption(ui::NamingMode::CountedPrefix, true);
+    window.setFormatOption(imaging::ImageFormat::Bmp, true);
     window.show();
-    settle(300);
+    settle(500);
 
-    // Statement 152 hides the window, 156 follows the wait for the screen, 164 waits after a
-    // capture attempt, 166 follows that wait, 176 follows the save.
-    Clock::time_point hiding, settled, waiting, waited, saved;
+    // Statement 152 hides the window, 156 follows the wait for the screen, 176 follows the
+    // save.
+    Clock::time_point hiding, settled, saved;
     reporter.setStatementProbe([&](const QString &, int number) {
         const auto now = Clock::now();
         switch (number) {
-        case 152: hiding = now; break;
-        case 156: settled = now; break;
-        case 164: waiting = now; break;
-        case 166: waited = now; break;
-        case 176: saved = now; break;
-        default: break;
+        case 152:
+            hiding = now;
+            break;
+        case 156:
+            settled = now;
+            break;
+        case 176:
+            saved = now;
+            break;
+        default:
+            break;
         }
     });
 
-    struct Format
-    {
-        const char *name;
-        imaging::ImageFormat format;
-        std::vector<double> alone, click, hide, wait;
-    };
-    Format formats[] = {{"jpeg", imaging::ImageFormat::Jpeg, {}, {}, {}, {}},
-                        {"bmp", imaging::ImageFormat::Bmp, {}, {}, {}, {}}};
-    const int rounds = 15;
-    for (int round = -1; round < rounds; ++round) {
-        for (Format &format : formats) {
-            window.setFormatOption(format.format, true);
-            const bool jpeg = format.format == imaging::ImageFormat::Jpeg;
+    // BMP files, so that the comparison with the content is exact.
+    std::vector<double> alone, click, hide;
+    int traces = 0;
+    int invisible = 0;
+    const int clicks = qEnvironmentVariableIntValue("VO_BENCH_CLICKS") > 0
+                           ? qEnvironmentVariableIntValue("VO_BENCH_CLICKS")
+                           : 50;
+    for (int round = -1; round < clicks; ++round) {
+        const auto start = Clock::now();
+        imaging::SaveBMP(backend->captureScreen(), dir.path() + "/alone.bmp");
+        const auto aloneTime = Clock::now() - start;
 
-            const auto start = Clock::now();
-            const imaging::Picture picture = backend->captureScreen();
-            if (jpeg)
-                imaging::SaveJPG(picture, dir.path() + "/alone.jpg", 85);
-            else
-                imaging::SaveBMP(picture, dir.path() + "/alone.bmp");
-            const auto alone = Clock::now() - start;
-
-            const auto clicked = Clock::now();
-            window.captureButton()->click();
-            if (round >= 0) {
-                format.alone.push_back(ms(alone));
-                format.click.push_back(ms(saved - clicked));
-                format.hide.push_back(ms(settled - hiding));
-                format.wait.push_back(ms(waited - waiting));
+        const auto clicked = Clock::now();
+        window.captureButton()->click();
+        const QString file = folder + "/bench1.bmp";
+        if (round >= 0) {
+            alone.push_back(ms(aloneTime));
+            click.push_back(ms(saved - clicked));
+            hide.push_back(ms(settled - hiding));
+            const qint64 differing = differingPixels(file, content);
+            if (differing) {
+                ++traces;
+                if (qEnvironmentVariableIsSet("VO_BENCH_VERBOSE"))
+                    std::fprintf(stderr, "  %s: capture %d: %lld pixels differ (%.1f ms)\n",
+                                 setup.name, round + 1, differing, ms(settled - hiding));
             }
-            // Both write new files: replacing an old one would add the cost of freeing it.
-            QFile::remove(dir.path() + (jpeg ? "/alone.jpg" : "/alone.bmp"));
-            for (const QString &name : QDir(folder).entryList(QDir::Files))
-                QFile::remove(folder + '/' + name);
-            settle(60); // the window repaints before the next click
         }
+        // Both write new files: replacing an old one would add the cost of freeing it.
+        QFile::remove(dir.path() + "/alone.bmp");
+        QFile::remove(file);
+        settle(setup.settleAfterShowMs); // the window is back in full before the next click
+        if (round >= 0 && isHidden(backend->captureScreen(), window.frameGeometry(), content))
+            ++invisible;
     }
 
-    std::printf("click-to-file at 1920x1080%s (medians of %d rounds; main window over another "
-                "application's full-screen window):\n",
-                wayland ? " on sway, Qt native on Wayland" : "", rounds);
-    for (const Format &format : formats) {
-        const double alone = median(format.alone);
-        const double click = median(format.click);
-        std::printf("  %-4s capture+write alone %5.1f ms, click-to-file %5.1f ms, overhead %4.1f ms: "
-                    "hide until repainted %3.1f ms, the 0.01 s wait after the capture %4.1f ms\n",
-                    format.name, alone, click, click - alone, median(format.hide), median(format.wait));
-    }
+    std::printf("  %-12s click-to-file %5.1f ms (capture+write alone %4.1f ms); hide until "
+                "repainted %5.1f ms, max %6.1f ms; traces of the window %d/%d\n",
+                setup.name, median(click), median(alone), median(hide),
+                hide.empty() ? 0.0 : *std::max_element(hide.begin(), hide.end()), traces, clicks);
     if (dialogs.failures)
         std::printf("  %d error reports during the run\n", dialogs.failures);
+    if (invisible)
+        std::printf("  the window did not show again after %d of the clicks\n", invisible);
     std::fflush(stdout);
-    return dialogs.failures ? 1 : 0;
+    return dialogs.failures || traces || invisible ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIntValue("VO_BENCH_WAYLAND") == 1) {
+        std::printf("click-to-file at 1920x1080 on sway, Qt native on Wayland, BMP, medians of "
+                    "the clicks; every file compared with the content under the window:\n");
+        std::fflush(stdout);
+        return runSetup({"sway", {}, false, 60}, argc, argv);
+    }
+    if (argc == 3 && std::strcmp(argv[1], "--setup") == 0) {
+        for (const Setup &setup : setups)
+            if (setup.name == std::string(argv[2]))
+                return runSetup(setup, argc, argv);
+        std::fprintf(stderr, "bench_clicktofile: no setup %s\n", argv[2]);
+        return 2;
+    }
+
+    std::printf("click-to-file at 1920x1080, BMP, medians of %s clicks per setup; the main window "
+                "over another application's full-screen window, every file compared with it:\n",
+                qEnvironmentVariableIsSet("VO_BENCH_CLICKS") ? "VO_BENCH_CLICKS" : "50");
+    std::fflush(stdout);
+    int status = 0;
+    for (const Setup &setup : setups) {
+        if (argc > 1 && std::find(argv + 1, argv + argc, std::string(setup.name)) == argv + argc)
+            continue;
+        pid_t pid = 0;
+        std::string self = "/proc/self/exe", option = "--setup", name = setup.name;
+        char *args[] = {argv[0], option.data(), name.data(), nullptr};
+        if (posix_spawn(&pid, self.c_str(), nullptr, nullptr, args, environ) != 0) {
+            status = 1;
+            continue;
+        }
+        int result = 0;
+        waitpid(pid, &result, 0);
+        if (!WIFEXITED(result) || WEXITSTATUS(result) != 0)
+            status = 1;
+    }
+    return status;
 }

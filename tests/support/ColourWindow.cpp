@@ -1,30 +1,60 @@
-// vo-colour-window X Y WIDTH HEIGHT COLOUR|quadrants [PAINT_MS]
+// vo-colour-window X Y WIDTH HEIGHT COLOUR|quadrants [desktop|PAINT_MS]
 // Another program's window for the capture tests: a borderless window at the given place,
 // filled with one colour ("#rrggbb") or with four quadrants (red, green, blue, yellow). Prints
 // "ready" once it has painted, and stays until its standard input closes or it is killed.
-// PAINT_MS makes every paint take that long, like a program slow to redraw after a resize.
+// It bypasses the window manager, or with "desktop" is the desktop that a window manager keeps
+// below every other window (_NET_WM_WINDOW_TYPE_DESKTOP). PAINT_MS makes every paint take that
+// long, like a program slow to redraw after a resize.
 
 #include <QApplication>
 #include <QPainter>
-#include <QSocketNotifier>
 #include <QThread>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
 
+#include <xcb/xcb.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
 
+// Qt writes the window type when it creates the window; this replaces it before the map.
+void markAsDesktop(xcb_window_t window)
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    const auto atom = [connection](const char *name) {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            connection,
+            xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name),
+            nullptr);
+        const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return value;
+    };
+    const xcb_atom_t desktop = atom("_NET_WM_WINDOW_TYPE_DESKTOP");
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_WINDOW_TYPE"),
+                        XCB_ATOM_ATOM, 32, 1, &desktop);
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    xcb_disconnect(connection);
+}
+
 class ColourWindow : public QWidget
 {
 public:
-    ColourWindow(QString colour, int paintMilliseconds)
-        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint)
+    ColourWindow(QString colour, bool desktop, int paintMilliseconds)
+        : QWidget(nullptr,
+                  desktop ? Qt::Window | Qt::FramelessWindowHint
+                          : Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint)
         , m_colour(std::move(colour))
         , m_paintMilliseconds(paintMilliseconds)
     {
         setAttribute(Qt::WA_OpaquePaintEvent);
+        if (desktop)
+            markAsDesktop(static_cast<xcb_window_t>(winId()));
     }
 
 protected:
@@ -65,11 +95,13 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     const QStringList args = QApplication::arguments();
     if (args.size() != 6 && args.size() != 7) {
-        std::fputs("usage: vo-colour-window X Y WIDTH HEIGHT COLOUR|quadrants [PAINT_MS]\n",
+        std::fputs("usage: vo-colour-window X Y WIDTH HEIGHT COLOUR|quadrants [desktop|PAINT_MS]\n",
                    stderr);
         return 2;
     }
-    ColourWindow window(args[5], args.size() == 7 ? args[6].toInt() : 0);
+    const bool desktop = args.size() == 7 && args[6] == QLatin1String("desktop");
+    const int paintMilliseconds = args.size() == 7 && !desktop ? args[6].toInt() : 0;
+    ColourWindow window(args[5], desktop, paintMilliseconds);
     window.setGeometry(args[1].toInt(), args[2].toInt(), args[3].toInt(), args[4].toInt());
     window.show();
 
