@@ -81,6 +81,7 @@ int memoryRun(bool prepared)
     platform::X11CaptureBackend::Options options;
     options.prepareSegment = prepared;
     platform::X11CaptureBackend backend(platform::X11Connection::open(), options);
+    backend.prepareForCapture(); // as the program does on a cue: the pointer over its window
     backend.waitUntilPrepared();
     if (!dir.isValid())
         return 1;

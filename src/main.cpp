@@ -3,6 +3,7 @@
 // load step on the hidden window and shows it. With --capture: runs the capture command once on
 // the saved choices, without the window.
 #include "CaptureCommand.h"
+#include "CaptureReadiness.h"
 #include "CommandLine.h"
 #include "DesktopUrlOpener.h"
 #include "EchoingDialogs.h"
@@ -24,6 +25,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -109,6 +111,12 @@ int main(int argc, char *argv[])
                      [&capture] { capture.PushButton1_Click(); });
     QObject::connect(window.browseButton(), &QPushButton::clicked, &window,
                      [&folderSelection] { folderSelection.PushButton2_Click(); });
+    // The capture's memory is prepared when a capture is near, and freed when none has been for
+    // a while.
+    std::optional<ui::CaptureReadiness> readiness;
+    if (desktop.capture)
+        readiness.emplace(window, *window.captureButton(), *desktop.capture,
+                          [&capture] { return capture.capturing(); });
 
     startup::StartUp startUp(window, settings, reporter, random, urlOpener);
     startUp.Form_Load();

@@ -235,6 +235,7 @@ private slots:
             X11CaptureBackend::Options options;
             options.prepareSegment = true;
             X11CaptureBackend backend(X11Connection::open(), options);
+            backend.prepareForCapture();
             backend.waitUntilPrepared();
             QVERIFY(backend.usesShm());
             for (int i = 0; i < 3; ++i) {
