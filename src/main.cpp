@@ -17,6 +17,7 @@
 #include "SavedChoices.h"
 #include "SettingsStore.h"
 #include "StartUp.h"
+#include "StartUpPreload.h"
 #include "TimeSeededRandomSource.h"
 
 #include <QFileInfo>
@@ -88,6 +89,11 @@ int main(int argc, char *argv[])
         break;
     }
 
+    // Fonts and icon images load on a second core while the toolkit connects to the display.
+    std::optional<startup::StartUpPreload> preload;
+    if (commandLine.action == startup::CommandLine::Action::Window)
+        preload.emplace(startup::IconImagePaths());
+
     app::QtDialogs dialogs;
     app::GuardedApplication application(argc, argv, dialogs);
     QGuiApplication::setDesktopFileName(QStringLiteral("com.kestrelby.VistarelOmbrix"));
@@ -119,6 +125,7 @@ int main(int argc, char *argv[])
                           [&capture] { return capture.capturing(); });
 
     startup::StartUp startUp(window, settings, reporter, random, urlOpener);
+    startUp.setIconImageSource([&preload](const QString &path) { return preload->image(path); });
     startUp.Form_Load();
     window.show();
     return QApplication::exec();
