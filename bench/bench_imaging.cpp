@@ -1,7 +1,7 @@
 // The imaging benchmark: on the 4K screen that run-bench provides, with busy photo-like content,
 // compares the capture and the writers with what a plain Qt program would do, as medians over
-// several repetitions. Run with --memory it instead measures, in a fresh process, the peak
-// memory of one capture+JPEG above the idle process.
+// several repetitions. Run with --fresh or --fresh-cue it instead measures, in a fresh process,
+// the first capture+JPEG against the ones after it, and the first one's peak memory.
 #include "PhotoContent.h"
 
 #include <BmpWriter.h>
@@ -73,31 +73,46 @@ long statusKb(const char *field)
     return -1;
 }
 
-// Peak resident memory of one capture+JPEG above the idle process, in a fresh process. With
-// prepared, the backend first prepares its segment (as the program's does) and idle includes it.
-int memoryRun(bool prepared)
+// A fresh process's first capture+JPEG and the ones after it, with the peak resident memory of
+// the first above the idle process. With cue, the backend first prepares its segment, as the
+// program does when the pointer comes over its window (the idle size then includes it).
+// Prints: idle KB, peak KB, first ms, then ms (median of 5), preparation ms.
+int freshRun(bool cue)
 {
     QTemporaryDir dir;
     platform::X11CaptureBackend::Options options;
-    options.prepareSegment = prepared;
+    options.prepareSegment = true;
     platform::X11CaptureBackend backend(platform::X11Connection::open(), options);
-    backend.waitUntilPrepared();
     if (!dir.isValid())
         return 1;
+    double preparation = 0;
+    if (cue) {
+        const auto start = std::chrono::steady_clock::now();
+        backend.prepareForCapture();
+        backend.waitUntilPrepared();
+        preparation = std::chrono::duration<double, std::milli>(
+                          std::chrono::steady_clock::now() - start)
+                          .count();
+    }
     const long idle = statusKb("VmRSS");
     QFile clear("/proc/self/clear_refs"); // "5" resets the peak to the current size
     if (!clear.open(QIODevice::WriteOnly) || clear.write("5") != 1)
         return 1;
     clear.close();
-    const auto start = std::chrono::steady_clock::now();
-    {
-        const imaging::Picture picture = backend.captureScreen();
-        imaging::SaveJPG(picture, dir.filePath("memory.jpg"), 85);
+    std::vector<double> times;
+    long peak = 0;
+    for (int i = 0; i < 6; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        imaging::SaveJPG(backend.captureScreen(), dir.filePath(QString("%1.jpg").arg(i)), 85);
+        times.push_back(std::chrono::duration<double, std::milli>(
+                            std::chrono::steady_clock::now() - start)
+                            .count());
+        if (i == 0)
+            peak = statusKb("VmHWM");
     }
-    const std::chrono::duration<double, std::milli> elapsed =
-        std::chrono::steady_clock::now() - start;
-    const long peak = statusKb("VmHWM");
-    std::printf("%ld %ld %.1f\n", idle, peak, elapsed.count());
+    const double first = times.front();
+    times.erase(times.begin());
+    std::printf("%ld %ld %.2f %.2f %.2f\n", idle, peak, first, median(times), preparation);
     return 0;
 }
 
@@ -105,21 +120,34 @@ struct FreshProcess
 {
     double idleMb = 0;
     double peakMb = 0;
-    double firstCaptureMs = 0; // capture+JPEG, the process's first
+    double firstMs = 0;       // capture+JPEG, the process's first
+    double warmMs = 0;        // the ones after it
+    double preparationMs = 0; // from the cue to the prepared segment
 };
 
-// memoryRun() in a child process.
-FreshProcess measureFreshProcess(bool prepared)
+// freshRun() in child processes, alternating without and with a cue; medians of each figure.
+std::pair<FreshProcess, FreshProcess> measureFreshProcesses(int processes)
 {
-    QProcess child;
-    child.start(QCoreApplication::applicationFilePath(),
-                {prepared ? "--memory-prepared" : "--memory"});
-    child.waitForFinished(60000);
-    const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
-    if (fields.size() != 3)
-        return {};
-    return {fields[0].toDouble() * 1024 / 1e6, fields[1].toDouble() * 1024 / 1e6,
-            fields[2].toDouble()};
+    std::vector<double> figures[2][5];
+    for (int i = 0; i < processes; ++i) {
+        for (int cue = 0; cue < 2; ++cue) {
+            QProcess child;
+            child.start(QCoreApplication::applicationFilePath(),
+                        {cue ? "--fresh-cue" : "--fresh"});
+            child.waitForFinished(60000);
+            const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
+            if (fields.size() != 5)
+                continue;
+            for (int f = 0; f < 5; ++f)
+                figures[cue][f].push_back(fields[f].toDouble());
+        }
+    }
+    const auto process = [&](int cue) {
+        return FreshProcess{median(figures[cue][0]) * 1024 / 1e6,
+                            median(figures[cue][1]) * 1024 / 1e6, median(figures[cue][2]),
+                            median(figures[cue][3]), median(figures[cue][4])};
+    };
+    return {process(0), process(1)};
 }
 
 double syncMs(const QString &path)
@@ -137,10 +165,10 @@ double syncMs(const QString &path)
 
 int main(int argc, char *argv[])
 {
-    if (argc > 1 && QByteArray(argv[1]) == "--memory")
-        return memoryRun(false);
-    if (argc > 1 && QByteArray(argv[1]) == "--memory-prepared")
-        return memoryRun(true);
+    if (argc > 1 && QByteArray(argv[1]) == "--fresh")
+        return freshRun(false);
+    if (argc > 1 && QByteArray(argv[1]) == "--fresh-cue")
+        return freshRun(true);
 
     QGuiApplication application(argc, argv);
     QScreen *screen = QGuiApplication::primaryScreen();
@@ -214,8 +242,7 @@ int main(int argc, char *argv[])
     const double syncJpeg = syncMs(name("sync", 0, "jpg"));
     const double syncBmp = syncMs(name("sync", 0, "bmp"));
 
-    const FreshProcess cold = measureFreshProcess(false);
-    const FreshProcess prepared = measureFreshProcess(true);
+    const auto [cold, cued] = measureFreshProcesses(5);
     const double frameMb = double(size.width()) * size.height() * 4 / 1e6;
 
     std::printf("imaging bench: %dx%d, %d bits per pixel, median of %d runs\n", size.width(),
@@ -235,20 +262,20 @@ int main(int argc, char *argv[])
     line("Qt grabWindow+QImage::save BMP", median(qtBmp.times), qtBmpFile);
     std::printf("  fdatasync before rename would add: JPEG %.1f ms, BMP %.1f ms\n", syncJpeg,
                 syncBmp);
-    std::printf("  a fresh process's first capture+JPEG; peak memory above idle "
-                "(framebuffer %.1f MB):\n",
+    std::printf("  a fresh process's first capture+JPEG and the ones after it (medians of 5 "
+                "processes); peak memory of the first above idle (framebuffer %.1f MB):\n",
                 frameMb);
-    std::printf("    no prepared segment   %8.1f ms  %6.1f MB (%.2f x framebuffer)\n",
-                cold.firstCaptureMs, cold.peakMb - cold.idleMb,
-                (cold.peakMb - cold.idleMb) / frameMb);
-    std::printf("    prepared segment      %8.1f ms  %6.1f MB (%.2f x); its idle size is %.1f MB "
-                "larger\n",
-                prepared.firstCaptureMs, prepared.peakMb - prepared.idleMb,
-                (prepared.peakMb - prepared.idleMb) / frameMb, prepared.idleMb - cold.idleMb);
-    std::printf("speedup jpeg=%.2f bmp=%.2f overlap=%.2f\n",
+    std::printf("    no cue before it     first %6.1f ms, then %5.1f ms (%.2f x); peak %5.1f MB\n",
+                cold.firstMs, cold.warmMs, cold.firstMs / cold.warmMs, cold.peakMb - cold.idleMb);
+    std::printf("    prepared on a cue    first %6.1f ms, then %5.1f ms (%.2f x); peak %5.1f MB\n",
+                cued.firstMs, cued.warmMs, cued.firstMs / cued.warmMs, cued.peakMb - cued.idleMb);
+    std::printf("    preparing took %.1f ms and holds %.1f MB until the quiet time\n",
+                cued.preparationMs, cued.idleMb - cold.idleMb);
+    std::printf("speedup jpeg=%.2f bmp=%.2f overlap=%.2f first=%.2f\n",
                 median(qtJpeg.times) / median(captureJpeg.times),
                 median(qtBmp.times) / median(captureBmp.times),
                 median(captureJpeg.times)
-                    / std::max(median(capture.times), median(encode.times)));
+                    / std::max(median(capture.times), median(encode.times)),
+                cued.firstMs / cued.warmMs);
     return 0;
 }

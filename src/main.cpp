@@ -3,6 +3,7 @@
 // load step on the hidden window and shows it. With --capture: runs the capture command once on
 // the saved choices, without the window.
 #include "CaptureCommand.h"
+#include "CaptureReadiness.h"
 #include "CommandLine.h"
 #include "DesktopUrlOpener.h"
 #include "EchoingDialogs.h"
@@ -16,6 +17,7 @@
 #include "SavedChoices.h"
 #include "SettingsStore.h"
 #include "StartUp.h"
+#include "StartUpPreload.h"
 #include "TimeSeededRandomSource.h"
 
 #include <QFileInfo>
@@ -24,6 +26,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -87,6 +90,11 @@ int main(int argc, char *argv[])
         break;
     }
 
+    // Fonts and icon images load on a second core while the toolkit connects to the display.
+    std::optional<startup::StartUpPreload> preload;
+    if (commandLine.action == startup::CommandLine::Action::Window)
+        preload.emplace(startup::IconImagePaths());
+
     app::QtDialogs dialogs;
     app::GuardedApplication application(argc, argv, dialogs);
     QGuiApplication::setDesktopFileName(QStringLiteral("com.kestrelby.VistarelOmbrix"));
@@ -111,8 +119,15 @@ int main(int argc, char *argv[])
                      [&capture] { capture.PushButton1_Click(); });
     QObject::connect(window.browseButton(), &QPushButton::clicked, &window,
                      [&folderSelection] { folderSelection.PushButton2_Click(); });
+    // The capture's memory is prepared when a capture is near, and freed when none has been for
+    // a while.
+    std::optional<ui::CaptureReadiness> readiness;
+    if (desktop.capture)
+        readiness.emplace(window, *window.captureButton(), *desktop.capture,
+                          [&capture] { return capture.capturing(); });
 
     startup::StartUp startUp(window, settings, reporter, random, urlOpener);
+    startUp.setIconImageSource([&preload](const QString &path) { return preload->image(path); });
     startUp.Form_Load();
     window.show();
     return QApplication::exec();

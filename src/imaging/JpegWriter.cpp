@@ -18,23 +18,22 @@ int encoderThreads()
     return cores == 0 ? 2 : static_cast<int>(std::min(cores, 16u));
 }
 
-// names: empty to replace the file at path, else the names to claim (names(0) is path).
-QString save(const Picture &picture, const QString &path, const NameSequence &names,
-             std::uint8_t quality)
+const Picture::Data &validData(const Picture &picture)
 {
     const auto &data = picture.data();
     if (!data || !data->layout.isValid())
         throw saveError(SaveStatus::InvalidParameter);
-    const TransferCompletion completion(*data);
+    return *data;
+}
+
+// names: empty to replace the file at path, else the names to claim (names(0) is path).
+QString save(const Picture &picture, const QString &path, const NameSequence &names,
+             std::uint8_t quality)
+{
+    const TransferCompletion completion(validData(picture));
     try {
         AtomicFile file(path);
-        JpegStripEncoder encoder(*data, quality);
-        const auto sink = [&file](const iovec *buffers, int count) {
-            file.append(buffers, count);
-        };
-        const auto status = encoder.encode(encoderThreads(), sink);
-        if (status)
-            throw saveError(*status);
+        writeJpeg(picture, file, quality);
         if (names)
             return file.commitFirstFree(names);
         file.commit();
@@ -45,6 +44,23 @@ QString save(const Picture &picture, const QString &path, const NameSequence &na
 }
 
 } // namespace
+
+void writeJpeg(const Picture &picture, AtomicFile &file, std::uint8_t quality)
+{
+    const Picture::Data &data = validData(picture);
+    const TransferCompletion completion(data);
+    try {
+        JpegStripEncoder encoder(data, quality);
+        const auto sink = [&file](const iovec *buffers, int count) {
+            file.append(buffers, count);
+        };
+        const auto status = encoder.encode(encoderThreads(), sink);
+        if (status)
+            throw saveError(*status);
+    } catch (const std::bad_alloc &) {
+        throw saveError(SaveStatus::OutOfMemory);
+    }
+}
 
 void SaveJPG(const Picture &picture, const QString &path, std::uint8_t quality)
 {

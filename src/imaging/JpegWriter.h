@@ -17,10 +17,16 @@
 
 namespace imaging {
 
+class AtomicFile;
+
 void SaveJPG(const Picture &picture, const QString &path, std::uint8_t quality);
 
 // The same, but never replacing a file: the JPEG goes to the first of names that nothing has at
 // the moment of the rename (NameSequence). Returns that name.
 QString SaveJPG(const Picture &picture, const NameSequence &names, std::uint8_t quality);
+
+// The encoding half of SaveJPG: writes the JPEG into file, a temporary file that the caller
+// then commits (or drops). Throws and waits as SaveJPG does.
+void writeJpeg(const Picture &picture, AtomicFile &file, std::uint8_t quality);
 
 } // namespace imaging

@@ -28,6 +28,15 @@ public:
     // Whether that failure is final for now (a refusal, no answer in time): further attempts
     // of the same command would only repeat it, or its wait.
     virtual bool failureIsFinal() const { return false; }
+
+    // Hints that a capture may come soon (the pointer came over the window, ...): the backend
+    // may get ready for it in the background, e.g. prepare the memory the screen is copied
+    // into. Returns at once; never throws. Nothing by default.
+    virtual void prepareForCapture() {}
+
+    // Hints that no capture is expected for a while: the backend frees what it holds for the
+    // next capture (pictures handed out keep their pixels). Never throws. Nothing by default.
+    virtual void releasePreparation() {}
 };
 
 } // namespace platform

@@ -89,6 +89,14 @@ void appendStyleSheet(QWidget &window, const QString &sheet)
 
 } // namespace
 
+QStringList IconImagePaths()
+{
+    QStringList paths;
+    for (const int size : {32, 48, 128, 256})
+        paths.append(QStringLiteral(":/icons/vistarel-ombrix-%1.png").arg(size));
+    return paths;
+}
+
 QString ProgramFolder()
 {
     return QCoreApplication::applicationDirPath();
@@ -208,13 +216,12 @@ void StartUp::Form_Load()
          }},
         {126, [&] {
              QIcon icon;
-             for (const int size : {32, 48, 128, 256}) {
-                 const QString path = QStringLiteral(":/icons/vistarel-ombrix-%1.png").arg(size);
-                 const QPixmap image(path);
+             for (const QString &path : IconImagePaths()) {
+                 const QImage image = m_iconImages ? m_iconImages(path) : QImage(path);
                  if (image.isNull())
                      throw core::Error(core::Error::InvalidArgument,
                                        QStringLiteral("The program icon image %1 is missing").arg(path));
-                 icon.addPixmap(image);
+                 icon.addPixmap(QPixmap::fromImage(image));
              }
              m_window.setWindowIcon(icon);
              return Next;

@@ -9,8 +9,10 @@
 
 #include "core/Addresses.h"
 
+#include <QImage>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace ui {
 class MainWindow;
@@ -30,6 +32,9 @@ using core::HomePageAddress;
 // The optional files, relative to a folder of OptionalFileFolders().
 inline constexpr auto SkinFileName = "x/o.cjs";
 inline constexpr auto PointerFileName = "HAND-M.CUR";
+
+// The resource paths of the program icon's images, one per size.
+QStringList IconImagePaths();
 
 // The folder that holds the executable, without a trailing "/".
 QString ProgramFolder();
@@ -57,6 +62,11 @@ public:
     // The folders searched for the skin and pointer files; OptionalFileFolders() by default.
     void setSearchFolders(const QStringList &folders) { m_searchFolders = folders; }
 
+    // Where the program icon's images come from (IconImagePaths()); read from the resources by
+    // default. A null image fails the icon step.
+    using ImageSource = std::function<QImage(const QString &path)>;
+    void setIconImageSource(ImageSource source) { m_iconImages = std::move(source); }
+
     // Runs the load step on the hidden window. Never throws: failures are reported.
     void Form_Load();
 
@@ -76,6 +86,7 @@ private:
     app::RandomSource &m_random;
     app::UrlOpener &m_urlOpener;
     QStringList m_searchFolders;
+    ImageSource m_iconImages;
 };
 
 } // namespace startup

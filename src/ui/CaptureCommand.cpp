@@ -1,5 +1,6 @@
 #include "CaptureCommand.h"
 
+#include "BackgroundJpeg.h"
 #include "CaptureBackend.h"
 #include "Dialogs.h"
 #include "ErrorReporter.h"
@@ -48,6 +49,22 @@ std::uint8_t toByte(int value)
 
 } // namespace
 
+void CaptureCommand::encodeAhead(const QString &baseName) noexcept
+{
+    m_earlyJpeg.reset();
+    const int quality = m_client.jpegQuality();
+    if (m_picSS.isNull() || m_client.imageFormat() != imaging::ImageFormat::Jpeg || quality < 0
+        || quality > std::numeric_limits<std::uint8_t>::max())
+        return;
+    try {
+        m_earlyJpeg = std::make_unique<imaging::BackgroundJpeg>(
+            m_picSS, baseName + imaging::extension(imaging::ImageFormat::Jpeg),
+            static_cast<std::uint8_t>(quality));
+    } catch (...) {
+        // Out of memory: statement 172 encodes then.
+    }
+}
+
 CaptureCommand::CaptureCommand(CaptureClient &client, platform::CaptureBackend *backend,
                                platform::ScreenSettler *settler, app::Dialogs &dialogs,
                                app::ErrorReporter &reporter)
@@ -55,6 +72,8 @@ CaptureCommand::CaptureCommand(CaptureClient &client, platform::CaptureBackend *
       m_reporter(reporter), m_clock([] { return QDateTime::currentDateTime(); })
 {
 }
+
+CaptureCommand::~CaptureCommand() = default;
 
 void CaptureCommand::setClock(Clock clock)
 {
@@ -202,6 +221,7 @@ void CaptureCommand::PushButton1_Click()
              m_picSS = {};
              m_picSS = m_backend ? m_backend->captureScreen() : imaging::Picture();
              finalFailure = m_picSS.isNull() && m_backend && m_backend->failureIsFinal();
+             encodeAhead(BaseName);
              return Trap::Next;
          }},
         {162, [&] { counter = incremented(counter); return Trap::Next; }},
@@ -212,10 +232,19 @@ void CaptureCommand::PushButton1_Click()
          }},
         {168, [&] { return w.imageFormat() == ImageFormat::Jpeg ? Trap::Next : 174; }},
         {170, [&] { m_creator = m_picSS; return Trap::Next; }},
+        // The JPEG encoded during the wait is committed here, if it is still the one asked for.
         {172, [&] {
              const QString ext = imaging::extension(ImageFormat::Jpeg);
              const std::uint8_t quality = toByte(w.jpegQuality());
-             if (baseNames) {
+             std::unique_ptr<imaging::BackgroundJpeg> early = std::move(m_earlyJpeg);
+             if (early && !early->encodes(m_creator, BaseName + ext, quality))
+                 early.reset(); // a choice changed during the wait
+             if (early && baseNames) {
+                 m_writtenPath = early->finished().commitFirstFree(namesWith(ext));
+             } else if (early) {
+                 early->finished().commit();
+                 m_writtenPath = BaseName + ext;
+             } else if (baseNames) {
                  m_writtenPath = imaging::SaveJPG(m_creator, namesWith(ext), quality);
              } else {
                  imaging::SaveJPG(m_creator, BaseName + ext, quality);
@@ -224,6 +253,7 @@ void CaptureCommand::PushButton1_Click()
              return 176;
          }, 176},
         {174, [&] {
+             m_earlyJpeg.reset();
              const ImageFormat chosen = w.imageFormat();
              const QString ext = imaging::extension(chosen);
              if (baseNames) {
@@ -253,7 +283,15 @@ void CaptureCommand::PushButton1_Click()
                                    QLatin1String(FolderMissingText), app::Dialogs::Icon::None);
              return Trap::Next;
          }},
-        {182, [&] { m_capturing = false; return Trap::Return; }},
+        // Nothing reads the pictures after the command: their memory goes now (a kept segment
+        // of the backend, until the backend is told it may free it).
+        {182, [&] {
+             m_earlyJpeg.reset();
+             m_picSS = {};
+             m_creator = {};
+             m_capturing = false;
+             return Trap::Return;
+         }},
     });
 }
 

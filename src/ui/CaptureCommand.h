@@ -7,6 +7,8 @@
 // number and the command goes on, so the window always comes back and Capturing is always
 // cleared. When no capture backend fits the session, or the attempts yield no picture, nothing
 // is written and, once the window is back, a message says why (the backend's reason, if any).
+// A JPEG is encoded into a temporary file while the wait after the capture (statement
+// 164) runs, and put in place at statement 172, where its failure is reported too.
 //
 // The command holds references to the client (the window), the dialogs and the reporter, and non-owning
 // pointers to the capture backend (null: no picture is ever captured) and the screen settler
@@ -18,11 +20,16 @@
 #include <QDateTime>
 #include <QString>
 #include <functional>
+#include <memory>
 
 namespace app {
 class Dialogs;
 class ErrorReporter;
 } // namespace app
+
+namespace imaging {
+class BackgroundJpeg;
+}
 
 namespace platform {
 class CaptureBackend;
@@ -46,6 +53,7 @@ public:
     CaptureCommand(CaptureClient &client, platform::CaptureBackend *backend,
                    platform::ScreenSettler *settler, app::Dialogs &dialogs,
                    app::ErrorReporter &reporter);
+    ~CaptureCommand();
     CaptureCommand(const CaptureCommand &) = delete;
     CaptureCommand &operator=(const CaptureCommand &) = delete;
 
@@ -71,6 +79,10 @@ public:
     static bool FolderExists(const QString &path);
 
 private:
+    // Starts encoding the JPEG of a new capture while statement 164 waits (statement 172
+    // commits it). Reads the format and quality only; never throws.
+    void encodeAhead(const QString &baseName) noexcept;
+
     CaptureClient &m_client;
     platform::CaptureBackend *m_backend;
     platform::ScreenSettler *m_settler;
@@ -81,9 +93,10 @@ private:
     bool m_capturing = false;
     QString m_writtenPath;
     // The two picture holders: picSS receives each capture, Creator shares it for a JPEG save.
-    // Both keep the last picture until the next command.
+    // Both hold it until the command ends. m_earlyJpeg: the JPEG being encoded during the wait.
     imaging::Picture m_picSS;
     imaging::Picture m_creator;
+    std::unique_ptr<imaging::BackgroundJpeg> m_earlyJpeg;
 };
 
 } // namespace ui

@@ -51,10 +51,25 @@ bool samePixels(const Picture &picture, const ScreenPattern &pattern)
 
 // Ids of the shared-memory segments this process created that still exist (the server detaches
 // from a removed segment when it processes the detach request, shortly after the client's).
+// The capture's passed-descriptor segments mapped in this process.
+QSet<QByteArray> captureMappings()
+{
+    QFile maps("/proc/self/maps");
+    QSet<QByteArray> ranges;
+    if (!maps.open(QIODevice::ReadOnly))
+        return ranges;
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        if (line.contains("/memfd:vo-capture"))
+            ranges.insert(line.split(' ').value(0));
+    }
+    return ranges;
+}
+
+// System V segments made by this process, and the capture's passed-descriptor segments.
 QSet<QByteArray> sharedMemorySegments()
 {
     QFile list("/proc/sysvipc/shm");
-    QSet<QByteArray> ids;
+    QSet<QByteArray> ids = captureMappings();
     if (!list.open(QIODevice::ReadOnly))
         return ids;
     const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
@@ -235,12 +250,22 @@ private slots:
             X11CaptureBackend::Options options;
             options.prepareSegment = true;
             X11CaptureBackend backend(X11Connection::open(), options);
-            backend.waitUntilPrepared();
+            QVERIFY(!backend.holdsPreparedSegment()); // nothing is prepared before a cue
+            backend.prepareForCapture();
+            QVERIFY(backend.holdsPreparedSegment());
             QVERIFY(backend.usesShm());
             for (int i = 0; i < 3; ++i) {
                 const Picture dropped = backend.captureScreen(); // released mid-transfer
                 kept = backend.captureScreen();
             }
+            // Released after a quiet while: only the kept picture's segment stays; the next
+            // cue prepares one again.
+            backend.releasePreparation();
+            QVERIFY(!backend.holdsPreparedSegment());
+            if (!captureMappings().isEmpty())
+                QCOMPARE(captureMappings().size(), 1);
+            backend.prepareForCapture();
+            QVERIFY(backend.holdsPreparedSegment());
         }
         // The picture outlives its backend and still has its pixels.
         SaveBMP(kept, dir.filePath("kept.bmp"));

@@ -4,11 +4,13 @@
 #include "CaptureWorld.h"
 #include "FakeCaptureBackend.h"
 #include "FileNaming.h"
+#include "JpegWriter.h"
 #include "WaitSeconds.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QSlider>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -47,6 +49,8 @@ private slots:
     void failedCapturesNeverSaveAnEarlierPicture();
     void noPictureIsToldAndNothingWritten_data();
     void noPictureIsToldAndNothingWritten();
+    void choicesChangedDuringTheWaitAreSaved_data();
+    void choicesChangedDuringTheWaitAreSaved();
     void waitSecondsProcessesEventsWithoutBusyWaiting();
 };
 
@@ -356,6 +360,45 @@ void tst_CaptureCommand::noPictureIsToldAndNothingWritten()
     QCOMPARE(world.dialogs.messages[0].title, QStringLiteral("Vistarel"));
     QCOMPARE(world.dialogs.messages[0].text, text);
     QVERIFY(visibleAtMessage);
+    world.verifyCameBack();
+}
+
+void tst_CaptureCommand::choicesChangedDuringTheWaitAreSaved_data()
+{
+    QTest::addColumn<bool>("toBmp");
+    QTest::addColumn<int>("quality");
+    QTest::newRow("JPEG at another quality") << false << 5;
+    QTest::newRow("BMP instead") << true << 85;
+}
+
+// The JPEG is encoded while statement 164 waits; a choice changed meanwhile still decides what
+// statements 168 to 174 write, and no temporary file is left.
+void tst_CaptureCommand::choicesChangedDuringTheWaitAreSaved()
+{
+    QFETCH(bool, toBmp);
+    QFETCH(int, quality);
+
+    FakeWorld world(Counter);
+    world.reporter.setStatementProbe([&](const QString &, int number) {
+        if (number != 164)
+            return;
+        QTimer::singleShot(0, &world.window, [&] {
+            if (toBmp)
+                world.window.setFormatOption(imaging::ImageFormat::Bmp, true);
+            world.window.findChild<QSlider *>("Slider1")->setValue(quality);
+        });
+    });
+    world.click();
+
+    QVERIFY(world.dialogs.messages.isEmpty());
+    QCOMPARE(world.files(), QStringList{toBmp ? "Shot1.bmp" : "Shot1.jpg"});
+    if (!toBmp) {
+        const QString expected = world.dir.filePath("expected.jpg");
+        imaging::SaveJPG(world.captureScreen(), expected, std::uint8_t(quality));
+        QFile written(world.folder + "/Shot1.jpg"), wanted(expected);
+        QVERIFY(written.open(QIODevice::ReadOnly) && wanted.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), wanted.readAll());
+    }
     world.verifyCameBack();
 }
 

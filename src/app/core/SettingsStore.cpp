@@ -196,13 +196,22 @@ QString SettingsStore::defaultFilePath()
            + QStringLiteral("/Kestrelby/Vistarel Ombrix.conf");
 }
 
+std::optional<IniText::Entries> SettingsStore::parsed(const QByteArray &bytes) const
+{
+    if (!m_parsed || bytes != m_parsedBytes) {
+        m_parsed = IniText::parse(bytes);
+        m_parsedBytes = m_parsed ? bytes : QByteArray();
+    }
+    return m_parsed;
+}
+
 QString SettingsStore::GetSetting(const QString &key, const QString &defaultValue) const
 {
     try {
         const StoreFile file = readStoreFile(m_filePath);
         if (file.kind != StoreFile::Kind::Settings || file.bytes.isEmpty())
             return defaultValue;
-        if (const std::optional<IniText::Entries> entries = IniText::parse(file.bytes)) {
+        if (const std::optional<IniText::Entries> entries = parsed(file.bytes)) {
             for (const IniText::Entry &entry : *entries) {
                 if (entry.key == key)
                     return textOf(entry.value).value_or(defaultValue);
@@ -263,7 +272,7 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
     }
     std::optional<IniText::Entries> entries = IniText::Entries();
     if (old.kind == StoreFile::Kind::Settings && !old.bytes.isEmpty())
-        entries = IniText::parse(old.bytes);
+        entries = parsed(old.bytes);
     if (!entries)
         fail(QStringLiteral("no temporary file can be made"));
 

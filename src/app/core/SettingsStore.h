@@ -1,7 +1,8 @@
 #pragma once
 // The per-user settings store: an INI file read and written through QSettings at
 // $XDG_CONFIG_HOME/Kestrelby/Vistarel Ombrix.conf (~/.config when the variable is unset),
-// keys at the file's top level. No cache: every read goes to the file, every write is on disk
+// keys at the file's top level. No cache: every read goes to the file (the text of the last
+// bytes read is remembered, so an unchanged file is not parsed again), every write is on disk
 // before SaveSetting returns, and the file is replaced atomically, never left half-written.
 // A write holds an flock on "<file>.lock" (FileLock; the file stays in place) around its
 // read-modify-write, so running copies writing at once lose none of each other's keys; a
@@ -13,7 +14,11 @@
 // "<file>.damaged-<yyyy-MM-dd>" ("-2", "-3"... for more on one day; a link is moved itself, its
 // target stays untouched), starts a fresh file and then tells so (FileSetAside).
 
+#include "IniText.h"
+
+#include <QByteArray>
 #include <QString>
+#include <optional>
 
 namespace app {
 
@@ -44,7 +49,13 @@ public:
     void SaveSetting(const QString &key, const QString &value);
 
 private:
+    // IniText::parse(bytes), remembered for the last bytes parsed: the start-up reads an
+    // unchanged file nine times.
+    std::optional<IniText::Entries> parsed(const QByteArray &bytes) const;
+
     QString m_filePath;
+    mutable QByteArray m_parsedBytes;
+    mutable std::optional<IniText::Entries> m_parsed;
 };
 
 } // namespace app

@@ -9,6 +9,8 @@
 #include <QtGui/qguiapplication_platform.h>
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <system_error>
 #include <xcb/xcb.h>
 
 namespace platform {
@@ -49,7 +51,7 @@ int bandRows(std::size_t bandBytes, std::size_t stride, int height)
 }
 
 imaging::Picture capturePrimaryScreen(const std::shared_ptr<X11Connection> &connection,
-                             std::size_t bandBytes)
+                                      std::size_t bandBytes)
 {
     if (!connection->supportedFormat())
         return {};
@@ -72,52 +74,94 @@ imaging::Picture capturePrimaryScreen(const std::shared_ptr<X11Connection> &conn
     }
 
     const auto pad = static_cast<std::size_t>(connection->scanlinePad());
-    const auto bits = static_cast<std::size_t>(screen.width)
-                      * static_cast<std::size_t>(connection->bitsPerPixel());
+    const auto bits = static_cast<std::size_t>(screen.width) *
+                      static_cast<std::size_t>(connection->bitsPerPixel());
     const std::size_t stride = (bits + pad - 1) / pad * pad / 8;
-    auto pixels = X11Pixels::request(connection, {screen.x, screen.y, screen.width, screen.height},
-                                     std::move(palette), connection->shmUsable(),
-                                     bandRows(bandBytes, std::max<std::size_t>(stride, 1),
-                                              screen.height));
+    auto pixels =
+        X11Pixels::request(connection, {screen.x, screen.y, screen.width, screen.height},
+                           std::move(palette), connection->shmUsable(),
+                           bandRows(bandBytes, std::max<std::size_t>(stride, 1), screen.height));
     if (!pixels)
         return {};
     return imaging::Picture(std::move(pixels));
 }
 
+// One capture whose pixels are read once and then released: its segment goes to the
+// connection's pool with both sides' pages in place. A page's first use by each process is what
+// costs (a fault, and under some hypervisors a slower exit): the server writes every page, and
+// this process reads one byte of each.
+void prepareSegment(const std::shared_ptr<X11Connection> &connection,
+                    std::size_t bandBytes) noexcept
+try {
+    const imaging::Picture picture = capturePrimaryScreen(connection, bandBytes);
+    if (!picture.waitForPixels())
+        return;
+    const auto &data = *picture.data();
+    const auto rowBytes = static_cast<std::size_t>(data.layout.width) *
+                          static_cast<std::size_t>(data.layout.bitsPerPixel / 8);
+    unsigned sum = 0;
+    for (int y = 0; y < data.layout.height; ++y) {
+        const auto *row = static_cast<const volatile std::uint8_t *>(data.scanLine(y));
+        for (std::size_t x = 0; x < rowBytes; x += 4096)
+            sum += row[x];
+        sum += row[rowBytes - 1];
+    }
+    static_cast<void>(sum);
+} catch (...) {
+    // Out of memory: the first capture makes its segment itself, or fails in its own way.
+}
+
 } // namespace
 
 X11CaptureBackend::X11CaptureBackend(std::shared_ptr<X11Connection> connection, Options options)
-    : m_connection(std::move(connection)), m_options(std::move(options))
+    : m_connection(std::move(connection))
+    , m_options(std::move(options))
 {
     m_options.bandBytes = std::max<std::size_t>(m_options.bandBytes, 1);
-    if (m_options.prepareSegment && m_connection && m_connection->shmUsable()) {
-        // One capture whose pages are read once and then released: its segment goes to the
-        // connection's pool with both sides' pages in place.
-        m_preparation = std::jthread([connection = m_connection, bandBytes = m_options.bandBytes] {
-            const imaging::Picture picture = capturePrimaryScreen(connection, bandBytes);
-            if (!picture.waitForPixels())
-                return;
-            const auto &data = *picture.data();
-            const auto rowBytes = static_cast<std::size_t>(data.layout.width)
-                                  * static_cast<std::size_t>(data.layout.bitsPerPixel / 8);
-            unsigned sum = 0;
-            for (int y = 0; y < data.layout.height; ++y) {
-                const auto *row = static_cast<const volatile std::uint8_t *>(data.scanLine(y));
-                for (std::size_t x = 0; x < rowBytes; x += 4096)
-                    sum += row[x];
-                sum += row[rowBytes - 1];
-            }
-            static_cast<void>(sum);
-        });
-    }
 }
 
-X11CaptureBackend::~X11CaptureBackend() = default;
+X11CaptureBackend::~X11CaptureBackend()
+{
+    waitUntilPrepared();
+}
 
 void X11CaptureBackend::waitUntilPrepared()
 {
-    if (m_preparation.joinable())
-        m_preparation.join();
+    if (m_preparation.valid())
+        m_preparation.get();
+}
+
+void X11CaptureBackend::prepareForCapture()
+{
+    if (!m_options.prepareSegment)
+        return;
+    if (m_preparation.valid()) {
+        if (m_preparation.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            return; // still at work
+        m_preparation.get();
+    }
+    if (!m_connection || m_connection->hasError() || !m_connection->shmUsable() ||
+        m_connection->segmentPool().holdsSegment())
+        return;
+    try {
+        m_preparation =
+            std::async(std::launch::async, prepareSegment, m_connection, m_options.bandBytes);
+    } catch (const std::system_error &) {
+        // No thread to be had: the first capture makes its segment itself.
+    }
+}
+
+void X11CaptureBackend::releasePreparation()
+{
+    waitUntilPrepared();
+    if (m_connection)
+        m_connection->segmentPool().clear();
+}
+
+bool X11CaptureBackend::holdsPreparedSegment()
+{
+    waitUntilPrepared();
+    return m_connection && m_connection->segmentPool().holdsSegment();
 }
 
 bool X11CaptureBackend::ensureConnection()
@@ -136,6 +180,7 @@ bool X11CaptureBackend::usesShm() const
 
 imaging::Picture X11CaptureBackend::captureScreen()
 {
+    waitUntilPrepared();
     if (!ensureConnection())
         return {};
     return capturePrimaryScreen(m_connection, m_options.bandBytes);

@@ -4,14 +4,15 @@
 // cannot be used), and captureScreen() returns as soon as the requests are sent: the Picture's
 // readers wait row by row, so encoding overlaps the transfer. Pixels keep the screen's format;
 // palette screens get the installed colormap's 256 colours. One connection, opened once and
-// reopened after it fails; a released picture's segment is kept for the next capture.
+// reopened after it fails; a released picture's segment is kept for the next capture until
+// releasePreparation(). prepareForCapture() makes such a segment ahead of the first capture.
 
 #include "CaptureBackend.h"
 
 #include <QByteArray>
 #include <cstddef>
+#include <future>
 #include <memory>
-#include <thread>
 
 namespace platform {
 
@@ -22,10 +23,11 @@ class X11CaptureBackend final : public CaptureBackend
 public:
     struct Options
     {
-        QByteArray displayName;                     // as for xcb_connect; empty: $DISPLAY
+        QByteArray displayName;                       // as for xcb_connect; empty: $DISPLAY
         std::size_t bandBytes = std::size_t(1) << 20; // one transfer band, in whole rows
-        // Prepare a segment in the background at once, so that even the first capture finds
-        // one that the server and this process have already touched (costs its memory).
+        // Let prepareForCapture() make a segment in the background, so that even the first
+        // capture finds one that the server and this process have already touched (it then
+        // holds its memory until releasePreparation()).
         bool prepareSegment = false;
     };
 
@@ -37,11 +39,19 @@ public:
     }
     ~X11CaptureBackend() override;
 
+    // Waits for a preparation still running, whose segment it then uses.
     imaging::Picture captureScreen() override;
     void sync() override;
+    // With Options::prepareSegment and MIT-SHM: unless a segment is kept already, prepares one
+    // on a thread of its own, the server writing and this process reading each of its pages.
+    void prepareForCapture() override;
+    // Waits for a preparation still running, then frees the kept segment.
+    void releasePreparation() override;
 
     // Whether captures go through MIT-SHM (false before the first connection).
     bool usesShm() const;
+    // Whether a segment is kept for the next capture (a running preparation waited for).
+    bool holdsPreparedSegment();
     // Waits for the background preparation of a segment, if one was started.
     void waitUntilPrepared();
 
@@ -50,7 +60,7 @@ private:
 
     std::shared_ptr<X11Connection> m_connection;
     Options m_options;
-    std::jthread m_preparation;
+    std::future<void> m_preparation;
 };
 
 } // namespace platform

@@ -112,8 +112,16 @@ void X11Connection::probeShm()
     if (!version)
         return;
     // The server may still refuse to share memory, e.g. with a client on another machine.
-    auto segment = ShmSegment::create(m_connection, 4096);
-    m_shm = segment != nullptr;
+    // Passed descriptors (version 1.2) first: their segments cost fewer page faults.
+    const bool passesFds = version->major_version > 1
+                           || (version->major_version == 1 && version->minor_version >= 2);
+    if (passesFds && ShmSegment::create(m_connection, 4096, ShmSegment::Kind::PassedFd)) {
+        m_shm = true;
+        m_shmKind = ShmSegment::Kind::PassedFd;
+        return;
+    }
+    m_shm = ShmSegment::create(m_connection, 4096, ShmSegment::Kind::SystemV) != nullptr;
+    m_shmKind = ShmSegment::Kind::SystemV;
 }
 
 void X11Connection::probeRandr()

@@ -45,6 +45,8 @@ public:
     // MIT-SHM is present and a test segment could really be shared with the server (it cannot
     // be with a remote display).
     bool shmUsable() const { return m_shm; }
+    // The kind of segment the server accepts (PassedFd when it takes file descriptors).
+    ShmSegment::Kind shmKind() const { return m_shmKind; }
     int randrMinorVersion() const { return m_randrMinor; }
 
     // Released shared-memory segments kept for the next capture on this connection.
@@ -72,6 +74,7 @@ private:
     std::uint32_t m_greenMask = 0;
     std::uint32_t m_blueMask = 0;
     bool m_shm = false;
+    ShmSegment::Kind m_shmKind = ShmSegment::Kind::SystemV;
     int m_randrMinor = -1;
     mutable ShmSegmentPool m_pool;
 };

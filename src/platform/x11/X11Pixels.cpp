@@ -40,7 +40,7 @@ std::shared_ptr<const X11Pixels> X11Pixels::request(std::shared_ptr<X11Connectio
     if (useShm) {
         pixels->m_segment = connection->segmentPool().take(layout.byteCount());
         if (!pixels->m_segment)
-            pixels->m_segment = ShmSegment::create(c, layout.byteCount());
+            pixels->m_segment = ShmSegment::create(c, layout.byteCount(), connection->shmKind());
         useShm = pixels->m_segment != nullptr; // else (no shared memory left) plain GetImage
     }
     const int bands = (layout.height + bandRows - 1) / bandRows;
