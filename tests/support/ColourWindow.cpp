@@ -2,6 +2,7 @@
 // Another program's window for the capture tests: a borderless window at the given place,
 // filled with one colour ("#rrggbb") or with four quadrants (red, green, blue, yellow). Prints
 // "ready" once it has painted, and stays until its standard input closes or it is killed.
+// WIDTH and HEIGHT 0: full screen, the way to cover a Wayland desktop's panels.
 
 #include <QApplication>
 #include <QPainter>
@@ -18,8 +19,8 @@ class ColourWindow : public QWidget
 {
 public:
     explicit ColourWindow(QString colour)
-        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint),
-          m_colour(std::move(colour))
+        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint)
+        , m_colour(std::move(colour))
     {
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
@@ -63,8 +64,12 @@ int main(int argc, char *argv[])
         return 2;
     }
     ColourWindow window(args[5]);
-    window.setGeometry(args[1].toInt(), args[2].toInt(), args[3].toInt(), args[4].toInt());
-    window.show();
+    if (args[3].toInt() == 0 && args[4].toInt() == 0) {
+        window.showFullScreen();
+    } else {
+        window.setGeometry(args[1].toInt(), args[2].toInt(), args[3].toInt(), args[4].toInt());
+        window.show();
+    }
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
