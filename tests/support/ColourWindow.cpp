@@ -5,6 +5,7 @@
 // It bypasses the window manager, or with "desktop" is the desktop that a window manager keeps
 // below every other window (_NET_WM_WINDOW_TYPE_DESKTOP). PAINT_MS makes every paint take that
 // long, like a program slow to redraw after a resize.
+// WIDTH and HEIGHT 0: full screen, the way to cover a Wayland desktop's panels.
 
 #include <QApplication>
 #include <QPainter>
@@ -102,8 +103,12 @@ int main(int argc, char *argv[])
     const bool desktop = args.size() == 7 && args[6] == QLatin1String("desktop");
     const int paintMilliseconds = args.size() == 7 && !desktop ? args[6].toInt() : 0;
     ColourWindow window(args[5], desktop, paintMilliseconds);
-    window.setGeometry(args[1].toInt(), args[2].toInt(), args[3].toInt(), args[4].toInt());
-    window.show();
+    if (args[3].toInt() == 0 && args[4].toInt() == 0) {
+        window.showFullScreen();
+    } else {
+        window.setGeometry(args[1].toInt(), args[2].toInt(), args[3].toInt(), args[4].toInt());
+        window.show();
+    }
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {

@@ -1,0 +1,277 @@
+// The real vistarel-ombrix on a heavy Wayland desktop, started headless by its fixture
+// (VO_DESKTOP: gnome or kwin; VO_DESKTOP_FOLDER: the fixture's folder), capturing with --capture
+// through the desktop portal: the picture shows the full-screen window on the screen, the
+// portal's own file is gone, and on GNOME a refusal ends the command with the message.
+
+#include "ColourWindowProcess.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+QString desktopFolder()
+{
+    return qEnvironmentVariable("VO_DESKTOP_FOLDER");
+}
+
+bool onGnome()
+{
+    return qEnvironmentVariable("VO_DESKTOP") == QLatin1String("gnome");
+}
+
+// The keyboard of a GNOME remote-desktop session (org.gnome.Mutter.RemoteDesktop): answers
+// the program's message box where no input device exists. The session ends with the object.
+class GnomeKeyboard
+{
+public:
+    GnomeKeyboard()
+    {
+        const QDBusMessage reply =
+            QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+                QStringLiteral("org.gnome.Mutter.RemoteDesktop"),
+                QStringLiteral("/org/gnome/Mutter/RemoteDesktop"),
+                QStringLiteral("org.gnome.Mutter.RemoteDesktop"), QStringLiteral("CreateSession")));
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
+            m_session = qvariant_cast<QDBusObjectPath>(reply.arguments().first()).path();
+        m_started = !m_session.isEmpty() && call(QStringLiteral("Start"), {});
+    }
+    ~GnomeKeyboard()
+    {
+        if (m_started)
+            call(QStringLiteral("Stop"), {});
+    }
+    GnomeKeyboard(const GnomeKeyboard &) = delete;
+    GnomeKeyboard &operator=(const GnomeKeyboard &) = delete;
+
+    bool isReady() const { return m_started; }
+    void pressReturn()
+    {
+        constexpr uint Return = 0xff0d; // XK_Return
+        call(QStringLiteral("NotifyKeyboardKeysym"), {Return, true});
+        call(QStringLiteral("NotifyKeyboardKeysym"), {Return, false});
+    }
+
+private:
+    bool call(const QString &method, const QVariantList &arguments)
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            QStringLiteral("org.gnome.Mutter.RemoteDesktop"), m_session,
+            QStringLiteral("org.gnome.Mutter.RemoteDesktop.Session"), method);
+        message.setArguments(arguments);
+        return QDBusConnection::sessionBus().call(message).type() == QDBusMessage::ReplyMessage;
+    }
+
+    QString m_session;
+    bool m_started = false;
+};
+
+struct Run
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// The program's own HOME with a settings file: BMP (lossless, to compare every pixel), counted
+// names, into HOME/shots.
+class Home
+{
+public:
+    Home()
+    {
+        QDir().mkpath(m_dir.path() + "/config/Kestrelby");
+        QDir().mkpath(output());
+        QFile settings(m_dir.path() + "/config/Kestrelby/Vistarel Ombrix.conf");
+        if (settings.open(QIODevice::WriteOnly))
+            settings.write("[General]\nText1=" + output().toUtf8() +
+                           "\nText2=shot-\nOption1=False\nOption2=True\nOption4=False\n"
+                           "Option5=True\n");
+    }
+    QString path() const { return m_dir.path(); }
+    QString output() const { return m_dir.path() + "/shots"; }
+
+    // Runs the program in the desktop session; presses Return now and then on keyboard, if
+    // given, until the program ends (its message box waits for an answer).
+    Run run(const QStringList &arguments, GnomeKeyboard *keyboard = nullptr) const
+    {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", m_dir.path());
+        environment.insert("XDG_CONFIG_HOME", m_dir.path() + "/config");
+        environment.insert("VO_CAPTURE_BACKEND", "portal");
+        environment.insert("QT_QPA_PLATFORM", "wayland");
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(VO_PROGRAM), arguments);
+        QElapsedTimer running;
+        running.start();
+        while (!program.waitForFinished(300) && running.elapsed() < 60000) {
+            if (keyboard)
+                keyboard->pressReturn();
+        }
+        Run run;
+        if (program.state() == QProcess::NotRunning && program.exitStatus() == QProcess::NormalExit)
+            run.status = program.exitCode();
+        else
+            program.kill();
+        program.waitForFinished(3000);
+        run.out = QString::fromUtf8(program.readAllStandardOutput());
+        run.err = QString::fromUtf8(program.readAllStandardError());
+        return run;
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// The PNG files a portal may have left: in the desktop's and the program's home and Pictures
+// folders (GNOME, KDE), and /tmp/out.png when written since the call (xdg-desktop-portal-wlr).
+QStringList portalFiles(const QString &ownHome, const QDateTime &since)
+{
+    QStringList found;
+    const QString desktopHome = desktopFolder() + "/home";
+    for (const QString &folder :
+         {desktopHome, desktopHome + "/Pictures", ownHome, ownHome + "/Pictures"}) {
+        for (const QString &name : QDir(folder).entryList({"*.png"}, QDir::Files))
+            found << folder + '/' + name;
+    }
+    const QFileInfo wlr(QStringLiteral("/tmp/out.png"));
+    if (wlr.exists() && wlr.lastModified() >= since.addSecs(-1))
+        found << wlr.filePath();
+    return found;
+}
+
+// The colours of vo-colour-window's quadrants.
+QRgb quadrantColour(int x, int y, QSize size)
+{
+    const bool right = x >= size.width() / 2;
+    if (y < size.height() / 2)
+        return right ? qRgb(30, 200, 40) : qRgb(220, 30, 30);
+    return right ? qRgb(230, 220, 40) : qRgb(30, 40, 220);
+}
+
+// How picture differs from the full-screen quadrants window: empty when it shows them
+// everywhere but for a pointer-sized patch (KWin draws the pointer into its screenshots).
+QString quadrantsMismatch(const QImage &picture)
+{
+    const QSize screen(1920, 1080);
+    if (picture.size() != screen)
+        return QStringLiteral("the picture is %1x%2").arg(picture.width()).arg(picture.height());
+    const QImage pixels = picture.convertToFormat(QImage::Format_RGB32);
+    QRect differing;
+    int count = 0;
+    for (int y = 0; y < screen.height(); ++y) {
+        const auto *row = reinterpret_cast<const QRgb *>(pixels.constScanLine(y));
+        for (int x = 0; x < screen.width(); ++x) {
+            const QRgb expected = quadrantColour(x, y, screen);
+            if (std::abs(qRed(row[x]) - qRed(expected)) > 2 ||
+                std::abs(qGreen(row[x]) - qGreen(expected)) > 2 ||
+                std::abs(qBlue(row[x]) - qBlue(expected)) > 2) {
+                ++count;
+                differing |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    if (differing.width() <= 64 && differing.height() <= 64)
+        return {};
+    return QStringLiteral("%1 pixels differ, within (%2,%3) %4x%5; (%2,%3) is %6")
+        .arg(count)
+        .arg(differing.x())
+        .arg(differing.y())
+        .arg(differing.width())
+        .arg(differing.height())
+        .arg(QColor(pixels.pixel(differing.topLeft())).name());
+}
+
+bool setGnomePermission(const QString &answer)
+{
+    return QProcess::execute(QStringLiteral(VO_GNOME_FIXTURE),
+                             {QStringLiteral("permit"), desktopFolder(), answer}) == 0;
+}
+
+} // namespace
+
+class tst_DesktopCapture : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void capturesTheWindowOnTheScreen();
+    void refusalEndsWithTheMessage();
+};
+
+// The session's variables become this process's: the window and the program run in it, and
+// the session bus is the desktop's.
+void tst_DesktopCapture::initTestCase()
+{
+    QFile session(desktopFolder() + "/session.env");
+    QVERIFY2(session.open(QIODevice::ReadOnly),
+             qPrintable("no desktop session in " + desktopFolder()));
+    while (!session.atEnd()) {
+        const QByteArray line = session.readLine().trimmed();
+        const qsizetype equals = line.indexOf('=');
+        if (equals > 0)
+            qputenv(line.left(equals).constData(), line.mid(equals + 1));
+    }
+    qputenv("QT_QPA_PLATFORM", "wayland");
+}
+
+void tst_DesktopCapture::capturesTheWindowOnTheScreen()
+{
+    ColourWindowProcess window(QRect(), QStringLiteral("quadrants"));
+    QVERIFY(window.isReady());
+    Home home;
+    const QDateTime start = QDateTime::currentDateTime();
+
+    const Run run = home.run({"--capture"});
+
+    QVERIFY2(run.status == 0, qPrintable(QString::number(run.status) + ' ' + run.err));
+    const QString file = home.output() + "/shot-1.bmp";
+    QCOMPARE(run.out, file + '\n');
+    const QString mismatch = quadrantsMismatch(QImage(file));
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    const QStringList left = portalFiles(home.path(), start);
+    QVERIFY2(left.isEmpty(), qPrintable(left.join(' ')));
+}
+
+void tst_DesktopCapture::refusalEndsWithTheMessage()
+{
+    if (!onGnome())
+        QSKIP("KDE Plasma asks no permission for screenshots");
+    GnomeKeyboard keyboard;
+    QVERIFY(keyboard.isReady());
+    QVERIFY(setGnomePermission(QStringLiteral("no")));
+    const std::unique_ptr<void, void (*)(void *)> allowAgain(
+        this, [](void *) { setGnomePermission(QStringLiteral("yes")); });
+    Home home;
+    const QDateTime start = QDateTime::currentDateTime();
+
+    // The box of the message is answered with Return.
+    const Run run = home.run({"--capture"}, &keyboard);
+
+    QVERIFY2(run.status == 1, qPrintable(QString::number(run.status) + ' ' + run.err));
+    QVERIFY(run.out.isEmpty());
+    QVERIFY(QDir(home.output()).isEmpty());
+    const QStringList left = portalFiles(home.path(), start);
+    QVERIFY2(left.isEmpty(), qPrintable(left.join(' ')));
+    // The portal backend's reason, which says where to allow screenshots, reaches the message
+    // once the message on a failed capture names the backend's reason.
+    QEXPECT_FAIL("", "the message on a failed capture does not name the backend's reason yet",
+                 Continue);
+    QVERIFY2(run.err.contains("refused to let the program take screenshots"), qPrintable(run.err));
+}
+
+QTEST_GUILESS_MAIN(tst_DesktopCapture)
+#include "tst_desktopcapture.moc"
