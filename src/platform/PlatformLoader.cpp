@@ -90,6 +90,20 @@ void useX11(Desktop &desktop, CaptureUse use, std::shared_ptr<X11Connection> con
     desktop.settler = toolkitSettler();
 }
 
+// The desktop portal, the route of desktops without wlroots screencopy (GNOME, KDE Plasma);
+// false when the session bus offers none.
+bool usePortal(Desktop &desktop)
+{
+    if (!PortalCaptureBackend::isAvailable()) {
+        qCDebug(lcPlatform) << "desktop portal: the session bus offers no Screenshot portal";
+        return false;
+    }
+    qCDebug(lcPlatform) << "capture: the desktop portal (no wlroots screencopy)";
+    desktop.capture = std::make_unique<PortalCaptureBackend>();
+    desktop.settler = toolkitSettler();
+    return true;
+}
+
 } // namespace
 
 Desktop loadDesktop(CaptureUse use)
@@ -131,8 +145,8 @@ Desktop loadDesktop(CaptureUse use)
     if (isWaylandSession()) {
         qCDebug(lcPlatform) << "session: Wayland (WAYLAND_DISPLAY" << qgetenv("WAYLAND_DISPLAY")
                             << ", XDG_SESSION_TYPE" << qgetenv("XDG_SESSION_TYPE") << ")";
-        // (The desktop portal goes here, for desktops without screencopy.)
-        if (!useScreencopy(desktop, use, "the Wayland session's compositor"))
+        if (!useScreencopy(desktop, use, "the Wayland session's compositor")
+            && !usePortal(desktop))
             useNone(desktop, NoWaylandRoute);
         return desktop;
     }
@@ -146,7 +160,7 @@ Desktop loadDesktop(CaptureUse use)
     if (isXwayland(*connection)) {
         qCDebug(lcPlatform) << "session: the X server is Xwayland, whose root window shows only "
                                "X11 windows";
-        if (!useScreencopy(desktop, use, "the compositor behind Xwayland"))
+        if (!useScreencopy(desktop, use, "the compositor behind Xwayland") && !usePortal(desktop))
             useNone(desktop, NoWaylandRoute);
         return desktop;
     }
