@@ -3,7 +3,8 @@
 // the display shows what the window covered, repainted by whoever owns it. prepare() is called
 // while the window is still shown, waitUntilRepainted() after it was hidden and the display
 // server has processed the unmap. The wait processes window events (so this program's own
-// windows repaint too) and never lasts longer than limit().
+// windows repaint too) and is bounded: by limit(), or by a longer bound of the settler's own
+// where a compositor animates the window away.
 
 #include <chrono>
 
