@@ -149,8 +149,8 @@ int photoMain(int argc, char *argv[])
 }
 
 // A fresh process's first capture+JPEG on $WAYLAND_DISPLAY: connecting, binding, the capture
-// and the write; with prepared, the buffer is prepared first, as the program does at start,
-// and only the capture+JPEG counts.
+// and the write; with prepared, the buffer is prepared first, as the program does on a cue
+// (the pointer over its window), and only the capture+JPEG counts.
 int firstCaptureMain(bool prepared)
 {
     QTemporaryDir dir;
@@ -164,7 +164,7 @@ int firstCaptureMain(bool prepared)
         screencopy->waitUntilPrepared();
         from = Clock::now();
     }
-    platform::WlrScreencopyBackend backend(screencopy);
+    platform::WlrScreencopyBackend backend(screencopy, false);
     imaging::SaveJPG(backend.captureScreen(), dir.filePath("first.jpg"), 85);
     std::printf("%.1f\n", ms(Clock::now() - from));
     return 0;
@@ -223,6 +223,7 @@ int main(int argc, char *argv[])
     platform::X11CaptureBackend::Options options;
     options.prepareSegment = true;
     platform::X11CaptureBackend x11(platform::X11Connection::open(), options);
+    x11.prepareForCapture();
     x11.waitUntilPrepared();
     auto screencopy = platform::WlrScreencopy::create(
         platform::WaylandConnection::open(QFile::encodeName(sway.socket()).constData()));
@@ -231,8 +232,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench_wayland: no screencopy or no temporary folder\n");
         return 1;
     }
-    screencopy->prepareInBackground();
-    platform::WlrScreencopyBackend wayland(screencopy);
+    platform::WlrScreencopyBackend wayland(screencopy, true);
+    wayland.prepareForCapture();
     // sway may still be setting the output's mode from its configuration.
     QSize size;
     for (int attempt = 0; attempt < 50 && size != QSize(3840, 2160); ++attempt) {

@@ -73,9 +73,8 @@ bool useScreencopy(Desktop &desktop, CaptureUse use, const char *why)
                                   << connection->screencopyVersion() << " (" << why << "), "
                                   << connection->outputs().size() << " output(s)";
     qCDebug(lcPlatform) << "settler: screencopy frames";
-    if (use == CaptureUse::Repeated)
-        screencopy->prepareInBackground();
-    desktop.capture = std::make_unique<WlrScreencopyBackend>(screencopy);
+    desktop.capture =
+        std::make_unique<WlrScreencopyBackend>(screencopy, use == CaptureUse::Repeated);
     desktop.settler = std::make_unique<WaylandScreenSettler>(screencopy);
     return true;
 }

@@ -1,13 +1,15 @@
 // "Capture Now" on a headless sway, with Qt on the wayland platform and the desktop the loader
 // picks for the session: every capture equals the screen as grim sees it without the program's
-// window, whether sway floats the window or tiles it between other programs' windows; and a
-// Wayland session without a capture route says so.
+// window, whether sway floats the window or tiles it between other programs' windows; the
+// capture's memory is held only between a cue and its release; and a Wayland session without
+// a capture route says so.
 
 #include "CaptureWorld.h"
 #include "ColourWindowProcess.h"
 #include "PlatformLoader.h"
 #include "WaylandTools.h"
 
+#include <QFile>
 #include <QImage>
 #include <QTest>
 
@@ -18,8 +20,22 @@ class tst_WaylandCapture : public QObject
 private slots:
     void capturesShowTheScreenWithoutTheWindow_data();
     void capturesShowTheScreenWithoutTheWindow();
+    void buffersLiveOnlyAroundCaptures();
     void noCaptureRouteIsTold();
 };
+
+namespace {
+
+// The screencopy buffers this process has mapped.
+int mappedBuffers()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return -1;
+    return int(maps.readAll().count("/memfd:vistarel-ombrix-screencopy"));
+}
+
+} // namespace
 
 void tst_WaylandCapture::capturesShowTheScreenWithoutTheWindow_data()
 {
@@ -75,6 +91,25 @@ void tst_WaylandCapture::capturesShowTheScreenWithoutTheWindow()
         QCOMPARE(waylandtools::isTiled(appId), tiled);
     }
     QVERIFY(world.dialogs.messages.isEmpty());
+}
+
+void tst_WaylandCapture::buffersLiveOnlyAroundCaptures()
+{
+    const platform::Desktop desktop = platform::loadDesktop();
+    QVERIFY(desktop.capture);
+    QCOMPARE(mappedBuffers(), 0); // nothing at start
+    desktop.capture->prepareForCapture();
+    QTRY_COMPARE(mappedBuffers(), 1);
+    imaging::Picture picture = desktop.capture->captureScreen(); // into the prepared buffer
+    QVERIFY(!picture.isNull());
+    QCOMPARE(mappedBuffers(), 1);
+    desktop.capture->releasePreparation(); // the picture keeps its pixels
+    QCOMPARE(mappedBuffers(), 1);
+    QVERIFY(!picture.toImage().isNull());
+    picture = {}; // its buffer is kept for the next capture, until released
+    QCOMPARE(mappedBuffers(), 1);
+    desktop.capture->releasePreparation();
+    QCOMPARE(mappedBuffers(), 0);
 }
 
 void tst_WaylandCapture::noCaptureRouteIsTold()

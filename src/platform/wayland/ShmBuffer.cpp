@@ -114,6 +114,13 @@ void ShmBufferPool::giveBack(std::unique_ptr<ShmBuffer> buffer)
     }
 }
 
+void ShmBufferPool::clear()
+{
+    std::vector<std::unique_ptr<ShmBuffer>> freed;
+    std::lock_guard lock(m_mutex);
+    freed.swap(m_spares);
+}
+
 std::size_t ShmBufferPool::keptBuffers() const
 {
     std::lock_guard lock(m_mutex);

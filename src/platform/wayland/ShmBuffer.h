@@ -53,9 +53,9 @@ private:
 };
 
 // Keeps released buffers for the next frames of the same spec: a fresh buffer costs a page fault
-// per page on both sides, far more than a copy into pages already in place. It keeps two, since
-// the capture command holds its last picture while the settler copies frames for the next one.
-// Thread-safe.
+// per page on both sides, far more than a copy into pages already in place. The capture
+// command has one in use at a time (the settler's frames, then the picture); up to two are
+// kept for a caller that still holds a picture while the settler copies frames. Thread-safe.
 class ShmBufferPool
 {
 public:
@@ -72,6 +72,7 @@ public:
     // (the output changed), the oldest kept buffers are freed.
     void giveBack(std::unique_ptr<ShmBuffer> buffer);
     std::size_t keptBuffers() const;
+    void clear();
 
 private:
     std::shared_ptr<WaylandConnection> m_connection;

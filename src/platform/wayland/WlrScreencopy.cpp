@@ -6,6 +6,8 @@
 
 #include <wayland-client.h>
 
+#include <system_error>
+
 Q_LOGGING_CATEGORY(lcWayland, "vo.platform.wayland", QtInfoMsg)
 
 namespace platform {
@@ -210,21 +212,33 @@ std::optional<WlrScreencopy::Frame> WlrScreencopy::takeSettledFrame()
 
 void WlrScreencopy::prepareInBackground()
 {
+    if (*m_preparing)
+        return; // still at work
     waitUntilPrepared();
-    m_preparation = std::jthread([this] {
-        // As many buffers as the pool keeps, each written by the compositor and read here once.
-        std::vector<Frame> frames;
-        for (std::size_t i = 0; i < ShmBufferPool::Capacity; ++i) {
+    if (m_pool->keptBuffers() > 0 || m_connection->hasError())
+        return;
+    *m_preparing = true;
+    try {
+        m_preparation = std::jthread([this, preparing = m_preparing] {
             std::optional<Frame> frame = copyFrame(
                 Wait::NextFrame, QDeadlineTimer(std::chrono::seconds(5)), Dispatch::Blocking);
-            if (!frame)
-                break;
-            frame->buffer->touchPages();
-            frames.push_back(std::move(*frame));
-        }
-        for (Frame &frame : frames)
-            release(std::move(frame));
-    });
+            if (frame) {
+                frame->buffer->touchPages();
+                release(std::move(*frame));
+            }
+            *preparing = false;
+        });
+    } catch (const std::system_error &) {
+        // No thread to be had: the first capture makes its buffer itself.
+        *m_preparing = false;
+    }
+}
+
+void WlrScreencopy::releasePreparation()
+{
+    waitUntilPrepared();
+    m_settled.reset();
+    m_pool->clear();
 }
 
 void WlrScreencopy::waitUntilPrepared()

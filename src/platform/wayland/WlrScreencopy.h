@@ -4,7 +4,7 @@
 // Frames land in wl_shm buffers of a pool that keeps a released buffer for the next frame; the
 // first one can be prepared at start in the background. Used by the capture backend and the
 // screen settler of a Wayland session, on the GUI thread; a frame's buffer may be given back
-// on any thread.
+// on any thread. Nothing is prepared ahead unless asked for (prepareInBackground()).
 
 #include "PixelLayout.h"
 #include "ShmBuffer.h"
@@ -16,6 +16,7 @@
 #include <QRect>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -75,11 +76,14 @@ public:
     void keepSettledFrame(Frame frame);
     std::optional<Frame> takeSettledFrame();
 
-    // Copies frames in the background into fresh buffers and reads their pages, so that the
-    // first capture (and the settler's frames) find buffers both sides have touched. Every
-    // other call waits for it.
+    // Unless a buffer is kept already, copies a frame in the background into a fresh buffer and
+    // reads its pages, so that the next capture finds a buffer both sides have touched. Returns
+    // at once; every other call waits for the preparation to end.
     void prepareInBackground();
     void waitUntilPrepared();
+    // Frees the kept buffers and the settled frame (pictures handed out keep theirs).
+    void releasePreparation();
+    std::size_t keptBuffers() const { return m_pool->keptBuffers(); }
 
     WaylandConnection &connection() const { return *m_connection; }
 
@@ -94,6 +98,7 @@ private:
     QString m_targetName;
     std::optional<QPoint> m_targetPoint;
     std::jthread m_preparation;
+    std::shared_ptr<std::atomic<bool>> m_preparing = std::make_shared<std::atomic<bool>>(false);
 };
 
 } // namespace platform

@@ -12,8 +12,10 @@ namespace {
 constexpr std::chrono::milliseconds CaptureTimeout{1000};
 } // namespace
 
-WlrScreencopyBackend::WlrScreencopyBackend(std::shared_ptr<WlrScreencopy> screencopy)
+WlrScreencopyBackend::WlrScreencopyBackend(std::shared_ptr<WlrScreencopy> screencopy,
+                                           bool prepareOnCue)
     : m_screencopy(std::move(screencopy))
+    , m_prepareOnCue(prepareOnCue)
 {
 }
 
@@ -31,6 +33,21 @@ imaging::Picture WlrScreencopyBackend::captureScreen()
 void WlrScreencopyBackend::sync()
 {
     roundTripToolkitDisplay();
+}
+
+} // namespace platform
+
+namespace platform {
+
+void WlrScreencopyBackend::prepareForCapture()
+{
+    if (m_prepareOnCue)
+        m_screencopy->prepareInBackground();
+}
+
+void WlrScreencopyBackend::releasePreparation()
+{
+    m_screencopy->releasePreparation();
 }
 
 } // namespace platform
