@@ -18,7 +18,9 @@ class NoiseField
 {
 public:
     NoiseField(int width, int height, int cell, quint32 seed)
-        : m_cell(cell), m_columns(width / cell + 2), m_rows(height / cell + 2)
+        : m_cell(cell)
+        , m_columns(width / cell + 2)
+        , m_rows(height / cell + 2)
     {
         QRandomGenerator random(seed);
         m_values.resize(static_cast<std::size_t>(m_columns) * static_cast<std::size_t>(m_rows));
@@ -41,8 +43,8 @@ private:
     static float smooth(float t) { return t * t * (3.0f - 2.0f * t); }
     float value(int cx, int cy) const
     {
-        return m_values[static_cast<std::size_t>(cy) * static_cast<std::size_t>(m_columns)
-                        + static_cast<std::size_t>(cx)];
+        return m_values[static_cast<std::size_t>(cy) * static_cast<std::size_t>(m_columns) +
+                        static_cast<std::size_t>(cx)];
     }
 
     int m_cell, m_columns, m_rows;

@@ -35,8 +35,8 @@ double timed(const QString &program, const QStringList &arguments,
     QElapsedTimer clock;
     clock.start();
     process.start(program, arguments);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit
-        || process.exitCode() != 0)
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
         return -1;
     return static_cast<double>(clock.nsecsElapsed()) / 1e6;
 }
@@ -47,8 +47,8 @@ int main(int argc, char *argv[])
 {
     // A server of its own at 1920x1080: Xvfb writes its display number to standard output.
     QProcess xvfb;
-    xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1920x1080x24",
-                                        "-nolisten", "tcp", "-noreset"});
+    xvfb.start(QStringLiteral("Xvfb"),
+               {"-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten", "tcp", "-noreset"});
     if (!xvfb.waitForReadyRead(20000)) {
         std::fprintf(stderr, "bench_commandline: Xvfb did not start\n");
         return 1;
@@ -69,14 +69,14 @@ int main(int argc, char *argv[])
         QDir().mkpath(shots);
         QDir().mkpath(home.path() + "/config/Kestrelby");
         QFile settings(home.path() + "/config/Kestrelby/Vistarel Ombrix.conf");
-        if (scrot.isEmpty() || !settings.open(QIODevice::WriteOnly)
-            || !bench::putOnRootWindow(bench::photoContent(1920, 1080))) {
+        if (scrot.isEmpty() || !settings.open(QIODevice::WriteOnly) ||
+            !bench::putOnRootWindow(bench::photoContent(1920, 1080))) {
             std::fprintf(stderr, "bench_commandline: no scrot, settings file or screen\n");
             stopServer();
             return 1;
         }
-        settings.write("[General]\nText1=" + shots.toUtf8()
-                       + "\nText2=key-\nOption1=False\nOption2=True\n");
+        settings.write("[General]\nText1=" + shots.toUtf8() +
+                       "\nText2=key-\nOption1=False\nOption2=True\n");
         settings.close();
 
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -89,11 +89,11 @@ int main(int argc, char *argv[])
         const int rounds = 15;
         for (int round = -1; round < rounds && status == 0; ++round) {
             const double a = timed(QStringLiteral(VO_PROGRAM), {"--capture"}, environment);
-            const double b = timed(scrot, {"-o", "-q", "85", home.path() + "/scrot.jpg"},
-                                   environment);
+            const double b =
+                timed(scrot, {"-o", "-q", "85", home.path() + "/scrot.jpg"}, environment);
             if (a < 0 || b < 0) {
-                std::fprintf(stderr, "bench_commandline: a run failed (ours %.0f, scrot %.0f)\n",
-                             a, b);
+                std::fprintf(stderr, "bench_commandline: a run failed (ours %.0f, scrot %.0f)\n", a,
+                             b);
                 status = 1;
             } else if (round >= 0) {
                 ours.push_back(a);

@@ -21,8 +21,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <functional>
 #include <fcntl.h>
+#include <functional>
 #include <unistd.h>
 #include <vector>
 
@@ -90,9 +90,9 @@ int freshRun(bool cue)
         const auto start = std::chrono::steady_clock::now();
         backend.prepareForCapture();
         backend.waitUntilPrepared();
-        preparation = std::chrono::duration<double, std::milli>(
-                          std::chrono::steady_clock::now() - start)
-                          .count();
+        preparation =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
     }
     const long idle = statusKb("VmRSS");
     QFile clear("/proc/self/clear_refs"); // "5" resets the peak to the current size
@@ -104,9 +104,9 @@ int freshRun(bool cue)
     for (int i = 0; i < 6; ++i) {
         const auto start = std::chrono::steady_clock::now();
         imaging::SaveJPG(backend.captureScreen(), dir.filePath(QString("%1.jpg").arg(i)), 85);
-        times.push_back(std::chrono::duration<double, std::milli>(
-                            std::chrono::steady_clock::now() - start)
-                            .count());
+        times.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
         if (i == 0)
             peak = statusKb("VmHWM");
     }
@@ -132,8 +132,7 @@ std::pair<FreshProcess, FreshProcess> measureFreshProcesses(int processes)
     for (int i = 0; i < processes; ++i) {
         for (int cue = 0; cue < 2; ++cue) {
             QProcess child;
-            child.start(QCoreApplication::applicationFilePath(),
-                        {cue ? "--fresh-cue" : "--fresh"});
+            child.start(QCoreApplication::applicationFilePath(), {cue ? "--fresh-cue" : "--fresh"});
             child.waitForFinished(60000);
             const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
             if (fields.size() != 5)
@@ -274,8 +273,7 @@ int main(int argc, char *argv[])
     std::printf("speedup jpeg=%.2f bmp=%.2f overlap=%.2f first=%.2f\n",
                 median(qtJpeg.times) / median(captureJpeg.times),
                 median(qtBmp.times) / median(captureBmp.times),
-                median(captureJpeg.times)
-                    / std::max(median(capture.times), median(encode.times)),
+                median(captureJpeg.times) / std::max(median(capture.times), median(encode.times)),
                 cued.firstMs / cued.warmMs);
     return 0;
 }

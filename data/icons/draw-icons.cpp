@@ -25,15 +25,16 @@ const QColor kFrame(0xff, 0xff, 0xff);
 const QColor kShutter(0xf9, 0x73, 0x16);
 
 // Lengths of one design, in pixels of the image it is drawn on.
-struct Layout {
-    QRectF tile;           // the blue tile
-    double tileRadius;     // its corner radius (0: square)
-    double frameInset;     // distance of the frame's outer edge from the image edge
-    double frameArm;       // length of each arm of a corner bracket, outer edge
-    double frameWidth;     // stroke width of the brackets
-    double ringRadius;     // outer radius of the white ring around the shutter dot
-    double ringWidth;      // width of that ring
-    double dotRadius;      // radius of the orange dot
+struct Layout
+{
+    QRectF tile;       // the blue tile
+    double tileRadius; // its corner radius (0: square)
+    double frameInset; // distance of the frame's outer edge from the image edge
+    double frameArm;   // length of each arm of a corner bracket, outer edge
+    double frameWidth; // stroke width of the brackets
+    double ringRadius; // outer radius of the white ring around the shutter dot
+    double ringWidth;  // width of that ring
+    double dotRadius;  // radius of the orange dot
 };
 
 // The large design is laid out on a 256 grid and scaled; small sizes snap to whole pixels so

@@ -11,12 +11,15 @@ class Error : public std::runtime_error
 {
 public:
     // Numbers the program raises.
-    static constexpr int InvalidArgument = 5;  // "Invalid procedure call or argument", and save failures
+    static constexpr int InvalidArgument =
+        5; // "Invalid procedure call or argument", and save failures
     static constexpr int Overflow = 6;
     static constexpr int TypeMismatch = 13;
 
     Error(int number, const QString &description)
-        : std::runtime_error(description.toStdString()), m_number(number), m_description(description)
+        : std::runtime_error(description.toStdString())
+        , m_number(number)
+        , m_description(description)
     {
     }
 

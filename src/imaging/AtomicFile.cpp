@@ -84,7 +84,8 @@ void removeStaleTemporaryFiles(const QByteArray &folder)
 
 } // namespace
 
-AtomicFile::AtomicFile(const QString &targetPath) : m_targetPath(QFile::encodeName(targetPath))
+AtomicFile::AtomicFile(const QString &targetPath)
+    : m_targetPath(QFile::encodeName(targetPath))
 {
     if (m_targetPath.isEmpty() || m_targetPath.endsWith('/'))
         fail(EISDIR);

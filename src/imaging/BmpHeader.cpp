@@ -45,7 +45,7 @@ BmpHeader BmpHeader::build(const PixelLayout &layout, const QList<QRgb> &palette
     put32(out, InfoHeaderSize);
     put32(out, static_cast<std::uint32_t>(layout.width));
     put32(out, static_cast<std::uint32_t>(layout.height)); // positive: bottom-up rows
-    put16(out, 1);                                           // planes
+    put16(out, 1);                                         // planes
     put16(out, static_cast<std::uint32_t>(layout.bitsPerPixel));
     put32(out, indexed ? BI_RGB : BI_BITFIELDS);
     put32(out, static_cast<std::uint32_t>(imageSize));

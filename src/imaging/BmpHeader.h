@@ -14,8 +14,8 @@ namespace imaging {
 
 struct BmpHeader
 {
-    QByteArray bytes;          // everything before the first pixel row; empty if too large
-    std::size_t rowBytes = 0;  // bytes per stored row, padded to 4
+    QByteArray bytes;         // everything before the first pixel row; empty if too large
+    std::size_t rowBytes = 0; // bytes per stored row, padded to 4
     std::uint64_t fileSize = 0;
 
     static BmpHeader build(const PixelLayout &layout, const QList<QRgb> &palette);

@@ -37,8 +37,8 @@ void writeRows(AtomicFile &file, const Picture::Data &data, const BmpHeader &hea
                 buffers.push_back({const_cast<char *>(zeros), padding});
         }
         const auto rowInFile = static_cast<off_t>(layout.height - bottom);
-        const off_t offset = static_cast<off_t>(header.bytes.size())
-                             + rowInFile * static_cast<off_t>(header.rowBytes);
+        const off_t offset = static_cast<off_t>(header.bytes.size()) +
+                             rowInFile * static_cast<off_t>(header.rowBytes);
         file.writeAt(offset, buffers.data(), static_cast<int>(buffers.size()));
     }
 }

@@ -63,8 +63,8 @@ struct StripOutput
                 break;
             }
         }
-        if (scanStart == 0 || frameHeader == 0 || size < scanStart + 2 || bytes[size - 2] != 0xff
-            || bytes[size - 1] != 0xd9)
+        if (scanStart == 0 || frameHeader == 0 || size < scanStart + 2 || bytes[size - 2] != 0xff ||
+            bytes[size - 1] != 0xd9)
             return false;
         scanEnd = size - 2;
         return true;
@@ -200,9 +200,8 @@ private:
     bool m_direct = false;
 };
 
-const unsigned char RestartMarkers[8][2] = {{0xff, 0xd0}, {0xff, 0xd1}, {0xff, 0xd2},
-                                             {0xff, 0xd3}, {0xff, 0xd4}, {0xff, 0xd5},
-                                             {0xff, 0xd6}, {0xff, 0xd7}};
+const unsigned char RestartMarkers[8][2] = {{0xff, 0xd0}, {0xff, 0xd1}, {0xff, 0xd2}, {0xff, 0xd3},
+                                            {0xff, 0xd4}, {0xff, 0xd5}, {0xff, 0xd6}, {0xff, 0xd7}};
 const unsigned char EndOfImage[2] = {0xff, 0xd9};
 
 // Hands finished strips to the sink in picture order and recycles their buffers.
@@ -210,7 +209,9 @@ class OrderedOutput
 {
 public:
     OrderedOutput(int strips, int pictureHeight, const JpegStripEncoder::Sink &sink)
-        : m_ready(static_cast<std::size_t>(strips)), m_height(pictureHeight), m_sink(sink)
+        : m_ready(static_cast<std::size_t>(strips))
+        , m_height(pictureHeight)
+        , m_sink(sink)
     {
     }
 
@@ -235,8 +236,8 @@ public:
         if (m_writing)
             return;
         m_writing = true;
-        while (!m_failed && m_next < static_cast<int>(m_ready.size())
-               && m_ready[static_cast<std::size_t>(m_next)]) {
+        while (!m_failed && m_next < static_cast<int>(m_ready.size()) &&
+               m_ready[static_cast<std::size_t>(m_next)]) {
             auto next = std::move(m_ready[static_cast<std::size_t>(m_next)]);
             const int position = m_next;
             lock.unlock();
@@ -301,7 +302,8 @@ private:
 } // namespace
 
 JpegStripEncoder::JpegStripEncoder(const Picture::Data &data, int quality)
-    : m_data(data), m_quality(std::clamp(quality, 0, 100))
+    : m_data(data)
+    , m_quality(std::clamp(quality, 0, 100))
 {
     const PixelLayout &layout = data.layout;
     const unsigned mcusPerRow = static_cast<unsigned>(layout.width + McuRows - 1) / McuRows;

@@ -51,9 +51,7 @@ void writeJpeg(const Picture &picture, AtomicFile &file, std::uint8_t quality)
     const TransferCompletion completion(data);
     try {
         JpegStripEncoder encoder(data, quality);
-        const auto sink = [&file](const iovec *buffers, int count) {
-            file.append(buffers, count);
-        };
+        const auto sink = [&file](const iovec *buffers, int count) { file.append(buffers, count); };
         const auto status = encoder.encode(encoderThreads(), sink);
         if (status)
             throw saveError(*status);

@@ -40,7 +40,8 @@ PixelLayout MemoryPixels::layoutOf(const QImage &image)
 }
 
 MemoryPixels::MemoryPixels(const QImage &image)
-    : Picture::Data(layoutOf(image), paletteOf(image)), m_image(image)
+    : Picture::Data(layoutOf(image), paletteOf(image))
+    , m_image(image)
 {
 }
 

@@ -17,7 +17,10 @@ const QList<QRgb> &noPalette()
 
 Picture::Picture() = default;
 
-Picture::Picture(std::shared_ptr<const Data> data) : m_data(std::move(data)) {}
+Picture::Picture(std::shared_ptr<const Data> data)
+    : m_data(std::move(data))
+{
+}
 
 std::uintptr_t Picture::handle() const
 {
@@ -59,8 +62,8 @@ QImage Picture::toImage() const
         format = QImage::Format_Indexed8;
     else if (layout.isXrgb32())
         format = QImage::Format_RGB32;
-    else if (layout.bitsPerPixel == 16 && layout.redMask == 0xf800u && layout.greenMask == 0x07e0u
-             && layout.blueMask == 0x001fu)
+    else if (layout.bitsPerPixel == 16 && layout.redMask == 0xf800u &&
+             layout.greenMask == 0x07e0u && layout.blueMask == 0x001fu)
         format = QImage::Format_RGB16;
 
     if (format == QImage::Format_Invalid) {

@@ -15,7 +15,8 @@ namespace imaging {
 struct Picture::Data
 {
     Data(const PixelLayout &pixelLayout, QList<QRgb> colours)
-        : layout(pixelLayout), palette(std::move(colours))
+        : layout(pixelLayout)
+        , palette(std::move(colours))
     {
     }
     virtual ~Data() = default;
@@ -39,7 +40,10 @@ struct Picture::Data
 class TransferCompletion
 {
 public:
-    explicit TransferCompletion(const Picture::Data &data) : m_data(data) {}
+    explicit TransferCompletion(const Picture::Data &data)
+        : m_data(data)
+    {
+    }
     ~TransferCompletion() { m_data.waitForAll(); }
     TransferCompletion(const TransferCompletion &) = delete;
     TransferCompletion &operator=(const TransferCompletion &) = delete;

@@ -24,8 +24,8 @@ struct PixelLayout
     // 32 bits per pixel with red, green, blue in bytes 2, 1, 0 (the usual X11 and BMP layout).
     bool isXrgb32() const
     {
-        return bitsPerPixel == 32 && redMask == 0xff0000u && greenMask == 0xff00u
-               && blueMask == 0xffu;
+        return bitsPerPixel == 32 && redMask == 0xff0000u && greenMask == 0xff00u &&
+               blueMask == 0xffu;
     }
     std::size_t byteCount() const { return stride * static_cast<std::size_t>(height); }
 
@@ -34,8 +34,7 @@ struct PixelLayout
 
     // Converts one row (width pixels) to packed 8-bit R, G, B triplets in out (3 * width bytes).
     // palette is used for indexed layouts; missing entries read as black.
-    void rowToRgb888(const std::uint8_t *row, const QList<QRgb> &palette,
-                     std::uint8_t *out) const;
+    void rowToRgb888(const std::uint8_t *row, const QList<QRgb> &palette, std::uint8_t *out) const;
 };
 
 } // namespace imaging

@@ -7,8 +7,8 @@ namespace imaging {
 core::Error saveError(SaveStatus status)
 {
     return core::Error(core::Error::InvalidArgument,
-                       QStringLiteral("Cannot save the image. GDI+ Error:")
-                           + QString::number(static_cast<int>(status)));
+                       QStringLiteral("Cannot save the image. GDI+ Error:") +
+                           QString::number(static_cast<int>(status)));
 }
 
 SaveStatus statusFromErrno(int error)

@@ -144,8 +144,7 @@ Desktop loadDesktop(CaptureUse use)
     if (isWaylandSession()) {
         qCDebug(lcPlatform) << "session: Wayland (WAYLAND_DISPLAY" << qgetenv("WAYLAND_DISPLAY")
                             << ", XDG_SESSION_TYPE" << qgetenv("XDG_SESSION_TYPE") << ")";
-        if (!useScreencopy(desktop, use, "the Wayland session's compositor")
-            && !usePortal(desktop))
+        if (!useScreencopy(desktop, use, "the Wayland session's compositor") && !usePortal(desktop))
             useNone(desktop, NoWaylandRoute);
         return desktop;
     }

@@ -30,9 +30,9 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     parser.addOptions({help, version, capture});
     // Qt's own options (-platform xcb, -display :1, ...) pass through to the application object.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const char *name : {"platform", "platformpluginpath", "platformtheme", "plugin",
-                             "display", "qwindowgeometry", "qwindowtitle", "qwindowicon",
-                             "style", "stylesheet", "session", "dialogs"}) {
+    for (const char *name :
+         {"platform", "platformpluginpath", "platformtheme", "plugin", "display", "qwindowgeometry",
+          "qwindowtitle", "qwindowicon", "style", "stylesheet", "session", "dialogs"}) {
         QCommandLineOption qtOption(QLatin1String(name), QString(), QStringLiteral("value"));
         qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(qtOption);

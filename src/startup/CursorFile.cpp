@@ -30,7 +30,11 @@ quint16 word(const QByteArray &data, qsizetype offset)
 
 } // namespace
 
-CursorFile::CursorFile(QImage image, QPoint hotSpot) : m_image(std::move(image)), m_hotSpot(hotSpot) {}
+CursorFile::CursorFile(QImage image, QPoint hotSpot)
+    : m_image(std::move(image))
+    , m_hotSpot(hotSpot)
+{
+}
 
 CursorFile CursorFile::read(const QString &path)
 {
@@ -40,8 +44,8 @@ CursorFile CursorFile::read(const QString &path)
     QByteArray data = file.readAll();
 
     // Header: reserved 0, type 2 (cursor; an icon file has 1), entry count; then 16-byte entries.
-    if (data.size() < HeaderSize + EntrySize || word(data, 0) != 0 || word(data, 2) != CursorType
-        || word(data, 4) == 0)
+    if (data.size() < HeaderSize + EntrySize || word(data, 0) != 0 || word(data, 2) != CursorType ||
+        word(data, 4) == 0)
         fail(path, QStringLiteral("not a cursor file"));
     const QPoint recordedHotSpot(word(data, HeaderSize + 4), word(data, HeaderSize + 6));
 

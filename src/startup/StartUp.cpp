@@ -5,8 +5,8 @@
 #include "FileRoutines.h"
 #include "MainWindow.h"
 #include "OptionText.h"
-#include "ReportLocations.h"
 #include "RandomSource.h"
+#include "ReportLocations.h"
 #include "SettingsStore.h"
 #include "Trap.h"
 #include "UrlOpener.h"
@@ -32,8 +32,8 @@ namespace startup {
 using app::DesktopFolderPath;
 using app::FileExists;
 using app::OptionValue;
-using app::ReportLocation::FormLoad;
 using app::Trap;
+using app::ReportLocation::FormLoad;
 
 namespace {
 
@@ -74,7 +74,8 @@ bool styleSheetParses(const QString &sheet)
 // window itself and its option buttons, check boxes, frames and labels.
 QString buttonFaceRule(const QString &windowName, const QColor &buttonFace)
 {
-    return QStringLiteral("QWidget#%1, QRadioButton, QCheckBox, QGroupBox, QLabel { background-color: %2; }")
+    return QStringLiteral(
+               "QWidget#%1, QRadioButton, QCheckBox, QGroupBox, QLabel { background-color: %2; }")
         .arg(windowName, buttonFace.name());
 }
 
@@ -126,11 +127,14 @@ void SetAppTitle()
     QCoreApplication::setApplicationName(AppTitle(QString::fromUtf8(ProductName)));
 }
 
-StartUp::StartUp(ui::MainWindow &window, app::SettingsStore &settings,
-                 app::ErrorReporter &reporter, app::RandomSource &random,
-                 app::UrlOpener &urlOpener)
-    : m_window(window), m_settings(settings), m_reporter(reporter), m_random(random),
-      m_urlOpener(urlOpener), m_searchFolders(OptionalFileFolders())
+StartUp::StartUp(ui::MainWindow &window, app::SettingsStore &settings, app::ErrorReporter &reporter,
+                 app::RandomSource &random, app::UrlOpener &urlOpener)
+    : m_window(window)
+    , m_settings(settings)
+    , m_reporter(reporter)
+    , m_random(random)
+    , m_urlOpener(urlOpener)
+    , m_searchFolders(OptionalFileFolders())
 {
 }
 
@@ -167,13 +171,15 @@ void StartUp::ApplySkin()
 
     QFile file(skinPath);
     if (!file.open(QIODevice::ReadOnly))
-        throw core::Error(core::Error::InvalidArgument,
-                          QStringLiteral("Cannot load the skin %1: %2").arg(skinPath, file.errorString()));
+        throw core::Error(
+            core::Error::InvalidArgument,
+            QStringLiteral("Cannot load the skin %1: %2").arg(skinPath, file.errorString()));
     const QString sheet = QString::fromUtf8(file.readAll());
     QDir::setSearchPaths(QStringLiteral("skin"), {QFileInfo(skinPath).absolutePath()});
     if (!styleSheetParses(sheet))
-        throw core::Error(core::Error::InvalidArgument,
-                          QStringLiteral("Cannot load the skin %1: it is not a valid style sheet").arg(skinPath));
+        throw core::Error(
+            core::Error::InvalidArgument,
+            QStringLiteral("Cannot load the skin %1: it is not a valid style sheet").arg(skinPath));
 
     appendStyleSheet(m_window, sheet);
 }
@@ -198,6 +204,8 @@ void StartUp::Form_Load()
     };
 
     Trap trap(m_reporter, QString::fromUtf8(FormLoad));
+    // The statement table keeps one statement a line, as it reads.
+    // clang-format off
     trap.run({
         {100, [&] { ApplySkin(); return Next; }},
         {104, [&] {
@@ -244,6 +252,7 @@ void StartUp::Form_Load()
         {138, [&] { return restoreOption("Option4", 1, format(ImageFormat::Jpeg)); }},
         {140, [&] { return restoreOption("Option5", 0, format(ImageFormat::Bmp)); }},
     });
+    // clang-format on
 }
 
 } // namespace startup

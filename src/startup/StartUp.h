@@ -23,7 +23,7 @@ class ErrorReporter;
 class RandomSource;
 class SettingsStore;
 class UrlOpener;
-} // namespace startup
+} // namespace app
 
 namespace startup {
 

@@ -2,12 +2,12 @@
 
 #include "BackgroundJpeg.h"
 #include "CaptureBackend.h"
+#include "CaptureClient.h"
 #include "Dialogs.h"
 #include "ErrorReporter.h"
 #include "FileNaming.h"
 #include "ImageFormat.h"
 #include "JpegWriter.h"
-#include "CaptureClient.h"
 #include "ReportLocations.h"
 #include "ScreenSettler.h"
 #include "Trap.h"
@@ -53,8 +53,8 @@ void CaptureCommand::encodeAhead(const QString &baseName) noexcept
 {
     m_earlyJpeg.reset();
     const int quality = m_client.jpegQuality();
-    if (m_picSS.isNull() || m_client.imageFormat() != imaging::ImageFormat::Jpeg || quality < 0
-        || quality > std::numeric_limits<std::uint8_t>::max())
+    if (m_picSS.isNull() || m_client.imageFormat() != imaging::ImageFormat::Jpeg || quality < 0 ||
+        quality > std::numeric_limits<std::uint8_t>::max())
         return;
     try {
         m_earlyJpeg = std::make_unique<imaging::BackgroundJpeg>(
@@ -68,8 +68,12 @@ void CaptureCommand::encodeAhead(const QString &baseName) noexcept
 CaptureCommand::CaptureCommand(CaptureClient &client, platform::CaptureBackend *backend,
                                platform::ScreenSettler *settler, app::Dialogs &dialogs,
                                app::ErrorReporter &reporter)
-    : m_client(client), m_backend(backend), m_settler(settler), m_dialogs(dialogs),
-      m_reporter(reporter), m_clock([] { return QDateTime::currentDateTime(); })
+    : m_client(client)
+    , m_backend(backend)
+    , m_settler(settler)
+    , m_dialogs(dialogs)
+    , m_reporter(reporter)
+    , m_clock([] { return QDateTime::currentDateTime(); })
 {
 }
 
@@ -112,8 +116,8 @@ void CaptureCommand::PushButton1_Click()
 
     // Statements 116 and 118: the counted name of the chosen format, to test for a file.
     const auto countedCandidate = [&] {
-        candidate = w.folder() + separator + w.prefix() + QString::number(counter)
-                    + imaging::extension(format);
+        candidate = w.folder() + separator + w.prefix() + QString::number(counter) +
+                    imaging::extension(format);
     };
     // Statements 130 to 144 each blank out one character of the typed name.
     const QString pathCharacters = QStringLiteral("/\\*:?<>|");
@@ -125,6 +129,8 @@ void CaptureCommand::PushButton1_Click()
     };
 
     app::Trap trap(m_reporter, QLatin1String(app::ReportLocation::PushButton1Click));
+    // The statement table keeps one statement a line, as it reads.
+    // clang-format off
     trap.run({
         {100, [&] { return m_capturing ? Trap::Return : Trap::Next; }},
         {102, [&] {
@@ -293,6 +299,7 @@ void CaptureCommand::PushButton1_Click()
              return Trap::Return;
          }},
     });
+    // clang-format on
 }
 
 } // namespace ui

@@ -1,19 +1,20 @@
 #pragma once
 // PushButton1_Click, the "Capture Now" command of the main window (or of the saved choices, for a
 // capture from the command line): checks the folder, settles the file name by the chosen naming
-// mode, steps the window aside until the screen no longer shows it, captures the primary screen into picSS, writes it as JPEG (through Creator, at the
-// chosen quality) or in the other chosen format, and brings the window back. Written as
-// numbered statements inside the trap of app::Trap: a failure is reported with its statement
-// number and the command goes on, so the window always comes back and Capturing is always
-// cleared. When no capture backend fits the session, or the attempts yield no picture, nothing
-// is written and, once the window is back, a message says why (the backend's reason, if any).
-// A JPEG is encoded into a temporary file while the wait after the capture (statement
-// 164) runs, and put in place at statement 172, where its failure is reported too.
+// mode, steps the window aside until the screen no longer shows it, captures the primary screen
+// into picSS, writes it as JPEG (through Creator, at the chosen quality) or in the other chosen
+// format, and brings the window back. Written as numbered statements inside the trap of app::Trap:
+// a failure is reported with its statement number and the command goes on, so the window always
+// comes back and Capturing is always cleared. When no capture backend fits the session, or the
+// attempts yield no picture, nothing is written and, once the window is back, a message says why
+// (the backend's reason, if any). A JPEG is encoded into a temporary file while the wait after the
+// capture (statement 164) runs, and put in place at statement 172, where its failure is reported
+// too.
 //
-// The command holds references to the client (the window), the dialogs and the reporter, and non-owning
-// pointers to the capture backend (null: no picture is ever captured) and the screen settler
-// (null: no wait after the hide); all must outlive it. Connect the window's captureButton() to
-// PushButton1_Click().
+// The command holds references to the client (the window), the dialogs and the reporter, and
+// non-owning pointers to the capture backend (null: no picture is ever captured) and the screen
+// settler (null: no wait after the hide); all must outlive it. Connect the window's captureButton()
+// to PushButton1_Click().
 
 #include "Picture.h"
 
@@ -43,7 +44,8 @@ class CaptureClient;
 class CaptureCommand
 {
 public:
-    static constexpr auto FolderMissingText = "Folder does not exist. Please select another folder.";
+    static constexpr auto FolderMissingText =
+        "Folder does not exist. Please select another folder.";
     static constexpr auto PromptCaption = "Input Filename";
     static constexpr auto PromptMessage = "Enter Filename: ";
     // %1: why, e.g. the reason no backend fits the session.

@@ -22,9 +22,9 @@ QString withoutTimeZone(const QString &format)
         qsizetype start = i, end = i;
         while (end < format.size() && format[end] == QLatin1Char('t'))
             ++end;
-        if (start > 0 && end < format.size()
-            && ((format[start - 1] == QLatin1Char('(') && format[end] == QLatin1Char(')'))
-                || (format[start - 1] == QLatin1Char('[') && format[end] == QLatin1Char(']')))) {
+        if (start > 0 && end < format.size() &&
+            ((format[start - 1] == QLatin1Char('(') && format[end] == QLatin1Char(')')) ||
+             (format[start - 1] == QLatin1Char('[') && format[end] == QLatin1Char(']')))) {
             --start;
             ++end;
         }

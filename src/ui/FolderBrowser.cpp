@@ -6,7 +6,10 @@
 
 namespace ui {
 
-FolderBrowser::FolderBrowser(app::Dialogs &dialogs) : m_dialogs(dialogs) {}
+FolderBrowser::FolderBrowser(app::Dialogs &dialogs)
+    : m_dialogs(dialogs)
+{
+}
 
 QString FolderBrowser::ShowFolderBrowser(const QString &title, const QString &startFolder)
 {

@@ -6,13 +6,15 @@
 #include "ReportLocations.h"
 #include "Trap.h"
 
-
 namespace ui {
 
 using app::Trap;
 
-FolderSelection::FolderSelection(MainWindow &window, FolderBrowser &browser, app::ErrorReporter &reporter)
-    : m_window(window), m_browser(browser), m_reporter(reporter)
+FolderSelection::FolderSelection(MainWindow &window, FolderBrowser &browser,
+                                 app::ErrorReporter &reporter)
+    : m_window(window)
+    , m_browser(browser)
+    , m_reporter(reporter)
 {
 }
 
@@ -22,6 +24,8 @@ void FolderSelection::PushButton2_Click()
 
     // A failing test enters what it guards: here the early return.
     Trap trap(m_reporter, QString::fromUtf8(app::ReportLocation::PushButton2Click));
+    // The statement table keeps one statement a line, as it reads.
+    // clang-format off
     trap.run({
         {100, [&] {
              chosen = m_browser.ShowFolderBrowser(QString::fromUtf8(FolderBrowserTitle), QString());
@@ -39,6 +43,7 @@ void FolderSelection::PushButton2_Click()
              return Trap::Next;
          }},
     });
+    // clang-format on
 }
 
 } // namespace ui

@@ -51,7 +51,11 @@ QFont arialBold(qreal points)
 class MainWindowEvents : public QObject
 {
 public:
-    explicit MainWindowEvents(MainWindow &window) : QObject(&window), m_window(window) {}
+    explicit MainWindowEvents(MainWindow &window)
+        : QObject(&window)
+        , m_window(window)
+    {
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -63,7 +67,10 @@ private:
 
 struct MainWindow::Controls
 {
-    explicit Controls(app::SettingsStore &store) : settings(store) {}
+    explicit Controls(app::SettingsStore &store)
+        : settings(store)
+    {
+    }
 
     app::SettingsStore &settings;
     SettingObserver observer;
@@ -120,10 +127,10 @@ struct MainWindow::Controls
 };
 
 MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                          | Qt::WindowCloseButtonHint),
-      m_controls(std::make_unique<Controls>(settings))
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint)
+    , m_controls(std::make_unique<Controls>(settings))
 {
     Controls &c = *m_controls;
 
@@ -179,8 +186,8 @@ MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
     c.frame1 = frame("Frame1", QStringLiteral("Save Results To This Folder"),
                      twipRect(120, 570, 7800, 825));
     c.text1 = textBox("Text1", c.frame1, twipRect(240, 300, 6615, 345));
-    c.pushButton2 = pushButton("PushButton2", QStringLiteral("..."), c.frame1,
-                               twipRect(6960, 300, 615, 345));
+    c.pushButton2 =
+        pushButton("PushButton2", QStringLiteral("..."), c.frame1, twipRect(6960, 300, 615, 345));
 
     c.frame3 = frame("Frame3", QStringLiteral("Format"), twipRect(120, 1440, 7800, 1260));
     c.option4 = option("Option4", QStringLiteral("JPG"), c.frame3, twipRect(240, 300, 700, 255));
@@ -199,11 +206,11 @@ MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
     c.slider1->setTickInterval(10);
 
     c.frame2 = frame("Frame2", QStringLiteral("Filename"), twipRect(120, 2715, 7800, 1400));
-    c.option1 = option("Option1", QStringLiteral("Use current time and date as filename"),
-                       c.frame2, twipRect(240, 300, 3705, 255));
+    c.option1 = option("Option1", QStringLiteral("Use current time and date as filename"), c.frame2,
+                       twipRect(240, 300, 3705, 255));
     c.option2 = option("Option2",
-                       QStringLiteral("These characters") + QString(50, QLatin1Char(' '))
-                           + QStringLiteral("followed by a counting number"),
+                       QStringLiteral("These characters") + QString(50, QLatin1Char(' ')) +
+                           QStringLiteral("followed by a counting number"),
                        c.frame2, twipRect(240, 645, 7455, 255));
     // Text2 lies in front of the blanks of Option2's caption: the line reads as one sentence.
     c.text2 = textBox("Text2", c.frame2, twipRect(2160, 600, 1935, 345));
@@ -245,22 +252,22 @@ MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
     const auto naming = [this](OptionButton *chosen) {
         Controls &k = *m_controls;
         k.failures.handle(QStringLiteral("Form1.%1_Click").arg(chosen->objectName()), [&k, chosen] {
-        for (OptionButton *other : {k.option1, k.option2, k.option3})
-            if (other != chosen)
-                other->setChecked(false);
-        k.write(QStringLiteral("Option1"), app::OptionText(k.option1->isChecked()));
-        k.write(QStringLiteral("Option2"), app::OptionText(k.option2->isChecked()));
-        k.write(QStringLiteral("Option3"), app::OptionText(k.option3->isChecked()));
+            for (OptionButton *other : {k.option1, k.option2, k.option3})
+                if (other != chosen)
+                    other->setChecked(false);
+            k.write(QStringLiteral("Option1"), app::OptionText(k.option1->isChecked()));
+            k.write(QStringLiteral("Option2"), app::OptionText(k.option2->isChecked()));
+            k.write(QStringLiteral("Option3"), app::OptionText(k.option3->isChecked()));
         });
     };
     const auto format = [this](OptionButton *chosen) {
         Controls &k = *m_controls;
         k.failures.handle(QStringLiteral("Form1.%1_Click").arg(chosen->objectName()), [&k, chosen] {
-        for (OptionButton *other : {k.option4, k.option5})
-            if (other != chosen)
-                other->setChecked(false);
-        k.write(QStringLiteral("Option4"), app::OptionText(k.option4->isChecked()));
-        k.write(QStringLiteral("Option5"), app::OptionText(k.option5->isChecked()));
+            for (OptionButton *other : {k.option4, k.option5})
+                if (other != chosen)
+                    other->setChecked(false);
+            k.write(QStringLiteral("Option4"), app::OptionText(k.option4->isChecked()));
+            k.write(QStringLiteral("Option5"), app::OptionText(k.option5->isChecked()));
         });
     };
     for (OptionButton *button : {c.option1, c.option2, c.option3})
@@ -273,23 +280,23 @@ MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
             if (on)
                 format(button);
         });
-    connect(c.text1, &QLineEdit::textChanged, this,
-            [this](const QString &text) {
-                m_controls->failures.handle(QStringLiteral("Form1.Text1_Change"),
-                                   [this, text] { m_controls->write(QStringLiteral("Text1"), text); });
-            });
-    connect(c.text2, &QLineEdit::textChanged, this,
-            [this](const QString &text) {
-                m_controls->failures.handle(QStringLiteral("Form1.Text2_Change"),
-                                   [this, text] { m_controls->write(QStringLiteral("Text2"), text); });
-            });
+    connect(c.text1, &QLineEdit::textChanged, this, [this](const QString &text) {
+        m_controls->failures.handle(QStringLiteral("Form1.Text1_Change"), [this, text] {
+            m_controls->write(QStringLiteral("Text1"), text);
+        });
+    });
+    connect(c.text2, &QLineEdit::textChanged, this, [this](const QString &text) {
+        m_controls->failures.handle(QStringLiteral("Form1.Text2_Change"), [this, text] {
+            m_controls->write(QStringLiteral("Text2"), text);
+        });
+    });
 
     auto *events = new MainWindowEvents(*this);
-    for (QObject *watched : {static_cast<QObject *>(this), static_cast<QObject *>(c.frame1),
-                             static_cast<QObject *>(c.frame2), static_cast<QObject *>(c.frame3),
-                             static_cast<QObject *>(c.pushButton1),
-                             static_cast<QObject *>(c.pushButton2), static_cast<QObject *>(c.text1),
-                             static_cast<QObject *>(c.text2)})
+    for (QObject *watched :
+         {static_cast<QObject *>(this), static_cast<QObject *>(c.frame1),
+          static_cast<QObject *>(c.frame2), static_cast<QObject *>(c.frame3),
+          static_cast<QObject *>(c.pushButton1), static_cast<QObject *>(c.pushButton2),
+          static_cast<QObject *>(c.text1), static_cast<QObject *>(c.text2)})
         watched->installEventFilter(events);
 }
 
@@ -301,8 +308,8 @@ bool MainWindowEvents::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseMove: {
         const MainWindow::Controls &c = *m_window.m_controls;
         const bool overButton = watched == c.pushButton1 || watched == c.pushButton2;
-        const bool overBackground = watched == &m_window || watched == c.frame1
-                                    || watched == c.frame2 || watched == c.frame3;
+        const bool overBackground = watched == &m_window || watched == c.frame1 ||
+                                    watched == c.frame2 || watched == c.frame3;
         if (!overButton && !overBackground)
             break;
         // Pointer feedback: the hourglass belongs to a running capture and stays.
@@ -323,8 +330,8 @@ bool MainWindowEvents::eventFilter(QObject *watched, QEvent *event)
             // Text2 has no GotFocus handler. A line edit selects its whole text when the Tab
             // key brings the focus: handed the focus for another reason, it keeps its caret.
             const auto reason = static_cast<QFocusEvent *>(event)->reason();
-            if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason
-                || reason == Qt::ShortcutFocusReason) {
+            if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+                reason == Qt::ShortcutFocusReason) {
                 QFocusEvent plain(QEvent::FocusIn, Qt::OtherFocusReason);
                 QCoreApplication::sendEvent(watched, &plain);
                 return true;

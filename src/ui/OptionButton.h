@@ -10,7 +10,8 @@ namespace ui {
 class OptionButton : public QRadioButton
 {
 public:
-    explicit OptionButton(const QString &text, QWidget *parent = nullptr) : QRadioButton(text, parent)
+    explicit OptionButton(const QString &text, QWidget *parent = nullptr)
+        : QRadioButton(text, parent)
     {
         setAutoExclusive(false);
     }

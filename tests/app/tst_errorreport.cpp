@@ -34,6 +34,8 @@ class TestErrorReport : public QObject
         int loops = 0;
         Trap trap(m_reporter, CaptureLocation);
         auto step = [&](int n) { m_ran.append(n); };
+        // The statement table keeps one statement a line, as it reads.
+        // clang-format off
         trap.run({
             {100, [&] { step(100); return Trap::Next; }},
             {102, [&] { step(102); return m_condition ? 104 : 108; }, 104},
@@ -44,6 +46,7 @@ class TestErrorReport : public QObject
             {112, [&] { step(112); return Trap::Return; }},
             {114, [&] { step(114); return Trap::Next; }},
         });
+        // clang-format on
     }
 
 private slots:
@@ -66,15 +69,16 @@ private slots:
         QTest::newRow("capture save failure")
             << CaptureLocation << "Cannot save the image. GDI+ Error:" << 172
             << "Cannot save the image. GDI+ Error:\r\nin Orrindale2021/08/31.Form1."
-               "PushButton1_Click at line 172\r\r" + support;
+               "PushButton1_Click at line 172\r\r" +
+                   support;
         QTest::newRow("empty description, first statement")
             << LoadLocation << "" << 100
             << "\r\nin Orrindale2021/08/31.Form1.Form_Load at line 100\r\r" + support;
         QTest::newRow("browse, non-ASCII description")
             << BrowseLocation << QString::fromUtf8("Pfad ungültig") << 108
             << QByteArray("Pfad ungültig\r\nin Orrindale2021/08/31.Form1.PushButton2_Click "
-                          "at line 108\r\r")
-                   + support;
+                          "at line 108\r\r") +
+                   support;
     }
     void reportTextIsExact()
     {
@@ -162,6 +166,8 @@ private slots:
         QFETCH(QString, description);
         int done = 0;
         Trap trap(m_reporter, LoadLocation);
+        // The statement table keeps one statement a line, as it reads.
+        // clang-format off
         trap.run({
             {100, [&] { return Trap::Next; }},
             {132,
@@ -175,10 +181,10 @@ private slots:
              }},
             {134, [&] { done += 10; return Trap::Next; }},
         });
+        // clang-format on
         QCOMPARE(done, 11);
         QCOMPARE(m_dialogs.messages.size(), 1);
-        QCOMPARE(m_dialogs.messages[0].text,
-                 app::BuildErrorReport(LoadLocation, description, 132));
+        QCOMPARE(m_dialogs.messages[0].text, app::BuildErrorReport(LoadLocation, description, 132));
     }
 };
 

@@ -16,8 +16,8 @@ class TestFileRoutines : public QObject
 private slots:
     void desktopFolderPath_data()
     {
-        QTest::addColumn<QString>("configHome"); // XDG_CONFIG_HOME below HOME; "-" unset
-        QTest::addColumn<QString>("userDirs");   // user-dirs.dirs of that config folder
+        QTest::addColumn<QString>("configHome");  // XDG_CONFIG_HOME below HOME; "-" unset
+        QTest::addColumn<QString>("userDirs");    // user-dirs.dirs of that config folder
         QTest::addColumn<QStringList>("folders"); // made below HOME
         QTest::addColumn<QString>("expected");    // below HOME
         const QString german = "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n";
@@ -26,9 +26,10 @@ private slots:
         QTest::newRow("XDG_CONFIG_HOME unset, ~/.config/user-dirs.dirs used")
             << "-" << german << QStringList{"Schreibtisch"} << "Schreibtisch/";
         QTest::newRow("no user-dirs file, Desktop below home")
-            << "cfg" << "" << QStringList{"Desktop"} << "Desktop/";
-        QTest::newRow("desktop folder missing: home instead") << "cfg" << german << QStringList{}
-                                                              << "";
+            << "cfg"
+            << "" << QStringList{"Desktop"} << "Desktop/";
+        QTest::newRow("desktop folder missing: home instead")
+            << "cfg" << german << QStringList{} << "";
     }
     void desktopFolderPath()
     {

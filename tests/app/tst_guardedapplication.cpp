@@ -19,7 +19,8 @@ class TestGuardedApplication : public QObject
 public:
     TestGuardedApplication(testsupport::RecordingDialogs &dialogs,
                            app::GuardedApplication &application)
-        : m_dialogs(dialogs), m_application(application)
+        : m_dialogs(dialogs)
+        , m_application(application)
     {
     }
 
@@ -40,8 +41,8 @@ private slots:
     {
         QCOMPARE(app::BuildUntrappedReport("Form1.Text1_Change", {"Disk full", 75}),
                  QString("Disk full\r\nin Form1.Text1_Change, error 75\r\rPlease email "
-                         "screenshot of this message to ")
-                     + QString::fromUtf8(app::SupportAddress));
+                         "screenshot of this message to ") +
+                     QString::fromUtf8(app::SupportAddress));
     }
 
     void sameFailureIsShownOnceUntilItsPlaceSucceeds()

@@ -24,8 +24,7 @@ class TestQtServices : public QObject
     QList<QUrl> m_opened;
 
     // Runs inspect on the modal dialog of type T as soon as it is open.
-    template <typename T>
-    static void whenOpen(std::function<void(T *)> inspect)
+    template <typename T> static void whenOpen(std::function<void(T *)> inspect)
     {
         QTimer::singleShot(0, [inspect] {
             T *dialog = qobject_cast<T *>(QApplication::activeModalWidget());

@@ -35,9 +35,9 @@ class TestSettingsProcesses : public QObject
     {
         static const QRegularExpression pattern("^([A-Z])-(\\d+)-(p*)-(\\d+)$");
         const QRegularExpressionMatch match = pattern.match(value);
-        return match.hasMatch() && match.captured(1) == tag
-               && match.captured(3).size() == match.captured(4).toInt()
-               && match.captured(4).toInt() == (match.captured(2).toInt() * 37) % 300;
+        return match.hasMatch() && match.captured(1) == tag &&
+               match.captured(3).size() == match.captured(4).toInt() &&
+               match.captured(4).toInt() == (match.captured(2).toInt() * 37) % 300;
     }
 
 private slots:

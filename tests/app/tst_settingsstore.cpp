@@ -77,11 +77,14 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("expected"); // 1 on, 0 off, -1 type mismatch
         const std::pair<const char *, int> rows[] = {
-            {"True", 1}, {"False", 0}, {"true", 1}, {"FALSE", 0}, {"tRuE", 1}, {"1", 1},
-            {"0", 0}, {"2", 1}, {"-1", 1}, {"00", 0}, {"0.0", 0}, {"0.5", 1}, {"+0", 0},
-            {"1e3", 1}, {" 7 ", 1}, {"123456789012345678901234567890", 1}, {"", -1},
-            {" ", -1}, {"yes", -1}, {"on", -1}, {"True ", -1}, {"1x", -1}, {".", -1},
-            {"e5", -1}, {"1e", -1}, {"0x10", -1}, {"nan", -1}, {"inf", -1}, {"--1", -1}};
+            {"True", 1},   {"False", 0}, {"true", 1}, {"FALSE", 0},
+            {"tRuE", 1},   {"1", 1},     {"0", 0},    {"2", 1},
+            {"-1", 1},     {"00", 0},    {"0.0", 0},  {"0.5", 1},
+            {"+0", 0},     {"1e3", 1},   {" 7 ", 1},  {"123456789012345678901234567890", 1},
+            {"", -1},      {" ", -1},    {"yes", -1}, {"on", -1},
+            {"True ", -1}, {"1x", -1},   {".", -1},   {"e5", -1},
+            {"1e", -1},    {"0x10", -1}, {"nan", -1}, {"inf", -1},
+            {"--1", -1}};
         for (const auto &[text, expected] : rows)
             QTest::newRow(qPrintable(QString("'%1'").arg(text))) << QString(text) << expected;
     }
@@ -185,10 +188,12 @@ private slots:
         QTest::newRow("list without quotes")
             << QByteArray("[General]\nText1=/u/a, b\n") << "/u/a, b"
             << "-";
-        QTest::newRow("unclosed section") << QByteArray("[General\nText1=/c/\n") << "/c/" << "-";
+        QTest::newRow("unclosed section") << QByteArray("[General\nText1=/c/\n") << "/c/"
+                                          << "-";
         QTest::newRow("variant junk") << QByteArray("[General]\nText2=@Variant(\\0\\0\\0\\x7f\\xff"
                                                     "\\xff\\xff\\xff)\nText1=/d/\n")
-                                      << "/d/" << "-";
+                                      << "/d/"
+                                      << "-";
         QTest::newRow("large value")
             << "[General]\nText1=/e/\nText2=" + QByteArray(900000, 'x') + "\n"
             << "/e/" << QString(900000, 'x');

@@ -87,11 +87,14 @@ void tst_CommandLine::answersAsACommandLineProgram_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("out"); // a line the output starts with
     QTest::addColumn<QString>("err");
-    QTest::newRow("--version") << QStringList{"--version"} << 0 << "vistarel-ombrix 0." << "";
-    QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: vistarel-ombrix" << "";
+    QTest::newRow("--version") << QStringList{"--version"} << 0 << "vistarel-ombrix 0."
+                               << "";
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: vistarel-ombrix"
+                            << "";
     QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << ""
                                     << "vistarel-ombrix: Unknown option 'bogus'.\nUsage: ";
-    QTest::newRow("stray argument") << QStringList{"x"} << 2 << "" << "vistarel-ombrix: ";
+    QTest::newRow("stray argument") << QStringList{"x"} << 2 << ""
+                                    << "vistarel-ombrix: ";
 }
 
 void tst_CommandLine::answersAsACommandLineProgram()
@@ -131,8 +134,9 @@ void tst_CommandLine::captureWritesTheScreenAndPrintsThePath()
     QCOMPARE(picture.size(), QSize(1920, 1080));
     for (const QPoint point : {QPoint(0, 0), QPoint(960, 540), QPoint(1919, 1079)}) {
         const QColor seen = picture.pixelColor(point);
-        QVERIFY2(std::abs(seen.red() - colour.red()) <= 8 && std::abs(seen.green() - colour.green()) <= 8
-                     && std::abs(seen.blue() - colour.blue()) <= 8,
+        QVERIFY2(std::abs(seen.red() - colour.red()) <= 8 &&
+                     std::abs(seen.green() - colour.green()) <= 8 &&
+                     std::abs(seen.blue() - colour.blue()) <= 8,
                  qPrintable(seen.name()));
     }
     QVERIFY(settings.open(QIODevice::ReadOnly));

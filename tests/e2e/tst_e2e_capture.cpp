@@ -25,8 +25,8 @@ std::optional<QString> xdotool(const QStringList &arguments, int timeoutMs = 100
 {
     QProcess process;
     process.start(QStringLiteral("xdotool"), arguments);
-    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit
-        || process.exitCode() != 0)
+    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
         return std::nullopt;
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
@@ -41,7 +41,9 @@ bool requestClose(xcb_window_t window)
     }
     const auto atom = [connection](const char *name) {
         xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+            connection,
+            xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name),
+            nullptr);
         const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
         std::free(reply);
         return value;
@@ -53,10 +55,10 @@ bool requestClose(xcb_window_t window)
     message.type = atom("WM_PROTOCOLS");
     message.data.data32[0] = atom("WM_DELETE_WINDOW");
     message.data.data32[1] = XCB_CURRENT_TIME;
-    const bool sent = xcb_request_check(connection,
-                                        xcb_send_event_checked(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
-                                                               reinterpret_cast<const char *>(&message)))
-        == nullptr;
+    const bool sent =
+        xcb_request_check(connection, xcb_send_event_checked(
+                                          connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                                          reinterpret_cast<const char *>(&message))) == nullptr;
     xcb_disconnect(connection);
     return sent;
 }
@@ -96,8 +98,8 @@ private:
 
 bool near(const QColor &a, const QColor &b)
 {
-    return std::abs(a.red() - b.red()) <= 16 && std::abs(a.green() - b.green()) <= 16
-        && std::abs(a.blue() - b.blue()) <= 16;
+    return std::abs(a.red() - b.red()) <= 16 && std::abs(a.green() - b.green()) <= 16 &&
+           std::abs(a.blue() - b.blue()) <= 16;
 }
 
 } // namespace
@@ -186,9 +188,9 @@ void tst_E2eCapture::captureNowWritesTheScreenAndClosingEndsTheProgram()
     {
         QFile settings(settingsPath);
         QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write("[General]\nText1=" + output.toUtf8()
-                       + "\nText2=e2e-\nOption1=False\nOption2=True\nOption3=False\n"
-                         "Option4=True\nOption5=False\n");
+        settings.write("[General]\nText1=" + output.toUtf8() +
+                       "\nText2=e2e-\nOption1=False\nOption2=True\nOption3=False\n"
+                       "Option4=True\nOption5=False\n");
     }
 
     Quadrants background;
@@ -210,9 +212,10 @@ void tst_E2eCapture::captureNowWritesTheScreenAndClosingEndsTheProgram()
         }
     });
 
-    const QString window = xdotool({"search", "--sync", "--onlyvisible", "--name", "^Vistarel Ombrix$"})
-                               .value_or(QString())
-                               .section('\n', 0, 0);
+    const QString window =
+        xdotool({"search", "--sync", "--onlyvisible", "--name", "^Vistarel Ombrix$"})
+            .value_or(QString())
+            .section('\n', 0, 0);
     QVERIFY2(!window.isEmpty(), "the main window did not appear");
     const QString shell = xdotool({"getwindowgeometry", "--shell", window}).value_or(QString());
     const auto field = [&shell](const char *name) {
@@ -234,7 +237,8 @@ void tst_E2eCapture::captureNowWritesTheScreenAndClosingEndsTheProgram()
 
     const QString file = output + "/e2e-1.jpg";
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(file), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(xdotool({"search", "--onlyvisible", "--name", "^Vistarel Ombrix$"}), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(xdotool({"search", "--onlyvisible", "--name", "^Vistarel Ombrix$"}),
+                             10000);
     QTest::qWait(200); // the writer renames the finished file into place; give it a moment anyway
     qInfo("click to visible file: %lld ms (includes xdotool and polling)", clock.elapsed());
 
@@ -243,11 +247,16 @@ void tst_E2eCapture::captureNowWritesTheScreenAndClosingEndsTheProgram()
     QCOMPARE(QDir(output).entryList(QDir::Files), QStringList{"e2e-1.jpg"});
     // The screen: the four quadrants, also where the program's window stood.
     const QRect inside = geometry.adjusted(24, 24, -24, -24);
-    for (const QPoint point : {QPoint(200, 200), QPoint(1700, 200), QPoint(200, 900), QPoint(1700, 900),
-                               inside.topLeft(), inside.topRight(), inside.bottomLeft(), inside.bottomRight(),
-                               QPoint(inside.left(), geometry.top() + 21), QPoint(inside.right(), geometry.top() + 21)}) {
+    for (const QPoint point :
+         {QPoint(200, 200), QPoint(1700, 200), QPoint(200, 900), QPoint(1700, 900),
+          inside.topLeft(), inside.topRight(), inside.bottomLeft(), inside.bottomRight(),
+          QPoint(inside.left(), geometry.top() + 21),
+          QPoint(inside.right(), geometry.top() + 21)}) {
         QVERIFY2(near(picture.pixelColor(point), Quadrants::at(point)),
-                 qPrintable(QString("at %1,%2: %3").arg(point.x()).arg(point.y()).arg(picture.pixelColor(point).name())));
+                 qPrintable(QString("at %1,%2: %3")
+                                .arg(point.x())
+                                .arg(point.y())
+                                .arg(picture.pixelColor(point).name())));
     }
 
     // Closing ends the program at once; nothing is written at exit.

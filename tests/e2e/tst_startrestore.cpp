@@ -42,8 +42,9 @@ private slots:
         {
             // Options in other letter cases than the program writes, to see the rewrites.
             QSettings ini(settingsFile, QSettings::IniFormat);
-            const QStringList prepared{"Text1", out + "/", "Text2", "Shot", "Option1", "false", "Option2",
-                                       "true", "Option3", "false", "Option4", "false", "Option5", "true"};
+            const QStringList prepared{"Text1",   out + "/", "Text2",   "Shot",    "Option1",
+                                       "false",   "Option2", "true",    "Option3", "false",
+                                       "Option4", "false",   "Option5", "true"};
             for (qsizetype i = 0; i < prepared.size(); i += 2)
                 ini.setValue(prepared[i], prepared[i + 1]);
         }
@@ -64,8 +65,10 @@ private slots:
 
         QString window;
         QTRY_VERIFY_WITH_TIMEOUT(
-            !(window = run({"search", "--onlyvisible", "--pid", QString::number(program.processId()),
-                            "--name", "^Vistarel Ombrix$"}).section('\n', 0, 0)).isEmpty(),
+            !(window = run({"search", "--onlyvisible", "--pid",
+                            QString::number(program.processId()), "--name", "^Vistarel Ombrix$"})
+                           .section('\n', 0, 0))
+                 .isEmpty(),
             15000);
 
         // The restores ran the option handlers, which wrote their groups back in their own form.

@@ -74,9 +74,9 @@ qsizetype differingPixels(const QImage &a, const QImage &b, int redBits, int gre
         const auto *p = reinterpret_cast<const QRgb *>(x.constScanLine(row));
         const auto *q = reinterpret_cast<const QRgb *>(y.constScanLine(row));
         for (int col = 0; col < x.width(); ++col) {
-            if (top(qRed(p[col]), redBits) != top(qRed(q[col]), redBits)
-                || top(qGreen(p[col]), greenBits) != top(qGreen(q[col]), greenBits)
-                || top(qBlue(p[col]), blueBits) != top(qBlue(q[col]), blueBits))
+            if (top(qRed(p[col]), redBits) != top(qRed(q[col]), redBits) ||
+                top(qGreen(p[col]), greenBits) != top(qGreen(q[col]), greenBits) ||
+                top(qBlue(p[col]), blueBits) != top(qBlue(q[col]), blueBits))
                 ++count;
         }
     }
@@ -85,8 +85,8 @@ qsizetype differingPixels(const QImage &a, const QImage &b, int redBits, int gre
 
 QStringList folderEntries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                  | QDir::NoDotAndDotDot);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                  QDir::NoDotAndDotDot);
 }
 
 } // namespace testimaging

@@ -62,7 +62,11 @@ QImage inFormat(const QImage &image, const QString &format)
 // A picture whose transfer from the screen fails halfway.
 struct BrokenTransfer final : Picture::Data
 {
-    BrokenTransfer() : Picture::Data(MemoryLayout(), {}), m_rows(64 * 4 * 200, '\0') {}
+    BrokenTransfer()
+        : Picture::Data(MemoryLayout(), {})
+        , m_rows(64 * 4 * 200, '\0')
+    {
+    }
     static PixelLayout MemoryLayout()
     {
         PixelLayout layout;
@@ -251,8 +255,7 @@ private slots:
                 << format << "old" + ext + "/shot" + ext << 10;
             QTest::addRow("%s name too long", qPrintable(format))
                 << format << QString(300, 'n') + ext << 7;
-            QTest::addRow("%s target is a folder", qPrintable(format))
-                << format << "folder" << 7;
+            QTest::addRow("%s target is a folder", qPrintable(format)) << format << "folder" << 7;
             QTest::addRow("%s path ends in a separator", qPrintable(format))
                 << format << "folder/" << 7;
             QTest::addRow("%s disk full", qPrintable(format)) << format << "old" + ext << 7;
@@ -411,10 +414,7 @@ private slots:
         QCOMPARE(left, expected);
     }
 
-    void emptyPictureIsAnInvalidParameter_data()
-    {
-        replacesAnExistingFile_data();
-    }
+    void emptyPictureIsAnInvalidParameter_data() { replacesAnExistingFile_data(); }
     void emptyPictureIsAnInvalidParameter()
     {
         QFETCH(QString, format);
@@ -429,10 +429,7 @@ private slots:
         QVERIFY(folderEntries(dir.path()).isEmpty());
     }
 
-    void failedTransferIsAGenericError_data()
-    {
-        replacesAnExistingFile_data();
-    }
+    void failedTransferIsAGenericError_data() { replacesAnExistingFile_data(); }
     void failedTransferIsAGenericError()
     {
         QFETCH(QString, format);

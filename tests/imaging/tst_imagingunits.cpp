@@ -30,7 +30,8 @@ PixelLayout trueColour(int bitsPerPixel, std::uint32_t r, std::uint32_t g, std::
 struct CountedPixels final : Picture::Data
 {
     explicit CountedPixels(int *destroyed)
-        : Picture::Data(trueColour(32, 0xff0000, 0xff00, 0xff), {}), m_destroyed(destroyed)
+        : Picture::Data(trueColour(32, 0xff0000, 0xff00, 0xff), {})
+        , m_destroyed(destroyed)
     {
     }
     ~CountedPixels() override { ++*m_destroyed; }
@@ -41,7 +42,6 @@ struct CountedPixels final : Picture::Data
 };
 
 } // namespace
-
 
 class TestImagingUnits : public QObject
 {
@@ -56,20 +56,19 @@ private slots:
         QTest::addColumn<quint32>("blueMask");
         QTest::addColumn<quint32>("pixel");
         QTest::addColumn<QRgb>("expected");
-        QTest::newRow("xrgb32 white") << 32 << 0xff0000u << 0xff00u << 0xffu << 0xffffffffu
-                                      << qRgb(255, 255, 255);
-        QTest::newRow("xrgb32 colour") << 32 << 0xff0000u << 0xff00u << 0xffu << 0x00123456u
-                                       << qRgb(0x12, 0x34, 0x56);
+        QTest::newRow("xrgb32 white")
+            << 32 << 0xff0000u << 0xff00u << 0xffu << 0xffffffffu << qRgb(255, 255, 255);
+        QTest::newRow("xrgb32 colour")
+            << 32 << 0xff0000u << 0xff00u << 0xffu << 0x00123456u << qRgb(0x12, 0x34, 0x56);
         QTest::newRow("xbgr32") << 32 << 0xffu << 0xff00u << 0xff0000u << 0x00123456u
                                 << qRgb(0x56, 0x34, 0x12);
         QTest::newRow("30-bit") << 32 << 0x3ff00000u << 0xffc00u << 0x3ffu << 0x3ff00000u
                                 << qRgb(255, 0, 0);
-        QTest::newRow("565 full red") << 16 << 0xf800u << 0x7e0u << 0x1fu << 0xf800u
-                                      << qRgb(255, 0, 0);
+        QTest::newRow("565 full red")
+            << 16 << 0xf800u << 0x7e0u << 0x1fu << 0xf800u << qRgb(255, 0, 0);
         QTest::newRow("565 middles") << 16 << 0xf800u << 0x7e0u << 0x1fu
                                      << ((16u << 11) | (32u << 5) | 1u) << qRgb(132, 130, 8);
-        QTest::newRow("555") << 16 << 0x7c00u << 0x3e0u << 0x1fu << 0x7fffu
-                             << qRgb(255, 255, 255);
+        QTest::newRow("555") << 16 << 0x7c00u << 0x3e0u << 0x1fu << 0x7fffu << qRgb(255, 255, 255);
     }
     void expandsPixelsToRgb()
     {

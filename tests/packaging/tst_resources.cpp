@@ -4,7 +4,8 @@
 #include <QImage>
 #include <QTest>
 
-class TestResources : public QObject {
+class TestResources : public QObject
+{
     Q_OBJECT
 
 private slots:

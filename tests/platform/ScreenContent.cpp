@@ -74,14 +74,14 @@ ScreenPattern makePattern(const platform::X11Connection &screen, int width, int 
     pattern.height = height;
     const int bpp = screen.bitsPerPixel();
     const auto pad = static_cast<std::size_t>(screen.scanlinePad());
-    pattern.stride = (static_cast<std::size_t>(width) * static_cast<std::size_t>(bpp) + pad - 1)
-                     / pad * pad / 8;
+    pattern.stride =
+        (static_cast<std::size_t>(width) * static_cast<std::size_t>(bpp) + pad - 1) / pad * pad / 8;
     pattern.pixels = QByteArray(static_cast<qsizetype>(pattern.stride) * height, '\0');
     pattern.colours = QImage(width, height, QImage::Format_RGB32);
     const QList<QRgb> palette = testPalette();
     for (int y = 0; y < height; ++y) {
-        auto *row = reinterpret_cast<std::uint8_t *>(pattern.pixels.data())
-                    + static_cast<std::size_t>(y) * pattern.stride;
+        auto *row = reinterpret_cast<std::uint8_t *>(pattern.pixels.data()) +
+                    static_cast<std::size_t>(y) * pattern.stride;
         auto *shown = reinterpret_cast<QRgb *>(pattern.colours.scanLine(y));
         for (int x = 0; x < width; ++x) {
             if (screen.isPalette()) {
@@ -91,9 +91,9 @@ ScreenPattern makePattern(const platform::X11Connection &screen, int width, int 
                 continue;
             }
             const QRgb c = sampleColour(x, y, offset);
-            const std::uint32_t pixel = pack(qRed(c), screen.redMask())
-                                        | pack(qGreen(c), screen.greenMask())
-                                        | pack(qBlue(c), screen.blueMask());
+            const std::uint32_t pixel = pack(qRed(c), screen.redMask()) |
+                                        pack(qGreen(c), screen.greenMask()) |
+                                        pack(qBlue(c), screen.blueMask());
             std::memcpy(row + x * (bpp / 8), &pixel, static_cast<std::size_t>(bpp / 8));
             shown[x] = qRgb(expand(pixel, screen.redMask()), expand(pixel, screen.greenMask()),
                             expand(pixel, screen.blueMask()));
@@ -117,8 +117,8 @@ void putOnRoot(const platform::X11Connection &screen, const ScreenPattern &patte
                       static_cast<std::uint16_t>(pattern.width), static_cast<std::uint16_t>(rows),
                       static_cast<std::int16_t>(x), static_cast<std::int16_t>(y + top), 0, depth,
                       static_cast<std::uint32_t>(pattern.stride * static_cast<std::size_t>(rows)),
-                      reinterpret_cast<const std::uint8_t *>(pattern.pixels.constData())
-                          + static_cast<std::size_t>(top) * pattern.stride);
+                      reinterpret_cast<const std::uint8_t *>(pattern.pixels.constData()) +
+                          static_cast<std::size_t>(top) * pattern.stride);
     }
     xcb_free_gc(c, gc);
     screen.roundTrip();

@@ -19,8 +19,8 @@ struct ScreenPattern
     int width = 0;
     int height = 0;
     std::size_t stride = 0;
-    QByteArray pixels;    // rows as the server stores them (its bits per pixel and padding)
-    QImage colours;       // what each pixel shows, Format_RGB32
+    QByteArray pixels; // rows as the server stores them (its bits per pixel and padding)
+    QImage colours;    // what each pixel shows, Format_RGB32
 };
 
 // The 256 colours installed for palette screens by installTestPalette().

@@ -25,12 +25,11 @@ private slots:
             return m;
         };
         QTest::newRow("no monitors") << std::vector<Monitor>{} << root;
-        QTest::newRow("one monitor") << std::vector<Monitor>{primary({{10, 10, 100, 100}, false})}
-                                     << root;
+        QTest::newRow("one monitor")
+            << std::vector<Monitor>{primary({{10, 10, 100, 100}, false})} << root;
         QTest::newRow("none primary") << std::vector<Monitor>{left, right} << root;
         QTest::newRow("first primary") << std::vector<Monitor>{primary(left), right} << left.rect;
-        QTest::newRow("second primary") << std::vector<Monitor>{left, primary(right)}
-                                        << right.rect;
+        QTest::newRow("second primary") << std::vector<Monitor>{left, primary(right)} << right.rect;
         QTest::newRow("primary partly outside")
             << std::vector<Monitor>{left, primary({{2500, -100, 1000, 1000}, false})}
             << ScreenRect{2500, 0, 500, 900};
@@ -44,7 +43,6 @@ private slots:
         const ScreenRect chosen = primaryScreenRect(3000, 1200, monitors);
         QCOMPARE(chosen, expected);
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestMonitorGeometry)

@@ -26,8 +26,8 @@ void tst_PortalCapture::captureGoesThroughThePortalAndLeavesNoFile()
     QVERIFY(QDir().mkpath(shots) && QDir().mkpath(home.path() + "/config/Kestrelby"));
     QFile settings(home.path() + "/config/Kestrelby/Vistarel Ombrix.conf");
     QVERIFY(settings.open(QIODevice::WriteOnly));
-    settings.write("[General]\nText1=" + shots.toUtf8()
-                   + "\nText2=portal-\nOption1=False\nOption2=True\nOption4=False\nOption5=True\n");
+    settings.write("[General]\nText1=" + shots.toUtf8() +
+                   "\nText2=portal-\nOption1=False\nOption2=True\nOption4=False\nOption5=True\n");
     settings.close();
     QFile::remove(QStringLiteral("/tmp/out.png")); // the wlr portal's file, from earlier runs
 

@@ -3,8 +3,8 @@
 // its limit when an owner hangs.
 
 #include "CaptureBackend.h"
-#include "PlatformLoader.h"
 #include "ColourWindowProcess.h"
+#include "PlatformLoader.h"
 #include "X11ScreenSettler.h"
 
 #include <QElapsedTimer>
@@ -32,7 +32,8 @@ void tst_ScreenSettler::settlesOnceTheCoveredAreaIsRepainted_data()
     QTest::newRow("the root window below") << QRect() << QRect() << false;
     QTest::newRow("another program below") << ours.adjusted(-20, -20, 20, 20) << QRect() << false;
     QTest::newRow("partly over another program") << QRect(850, 200, 600, 600) << QRect() << false;
-    QTest::newRow("a window above a corner") << ours.adjusted(-20, -20, 20, 20) << QRect(1000, 500, 300, 300) << false;
+    QTest::newRow("a window above a corner")
+        << ours.adjusted(-20, -20, 20, 20) << QRect(1000, 500, 300, 300) << false;
     QTest::newRow("a hung program below") << ours.adjusted(-20, -20, 20, 20) << QRect() << true;
 }
 

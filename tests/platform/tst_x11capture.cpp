@@ -2,10 +2,10 @@
 // without MIT-SHM, the primary monitor only, the sync before a grab, recovery after the server
 // went away, and shared memory that never outlives its users.
 #include "BmpWriter.h"
-#include "PlatformLoader.h"
 #include "ImageCheck.h"
 #include "JpegWriter.h"
 #include "PictureData.h"
+#include "PlatformLoader.h"
 #include "ScreenContent.h"
 #include "X11CaptureBackend.h"
 #include "X11Connection.h"
@@ -35,15 +35,14 @@ X11CaptureBackend::Options smallBands(const QByteArray &display = {})
 // Rows of the picture equal to the pattern's rows, byte for byte (padding excluded).
 bool samePixels(const Picture &picture, const ScreenPattern &pattern)
 {
-    if (!picture.waitForPixels() || picture.width() != pattern.width
-        || picture.height() != pattern.height)
+    if (!picture.waitForPixels() || picture.width() != pattern.width ||
+        picture.height() != pattern.height)
         return false;
     const auto rowBytes = static_cast<std::size_t>(pattern.width * picture.bitsPerPixel() / 8);
     for (int y = 0; y < pattern.height; ++y) {
         if (std::memcmp(picture.data()->scanLine(y),
                         pattern.pixels.constData() + static_cast<std::size_t>(y) * pattern.stride,
-                        rowBytes)
-            != 0)
+                        rowBytes) != 0)
             return false;
     }
     return true;
@@ -109,8 +108,8 @@ private slots:
         QTest::newRow("16-bit, SHM") << QStringList{"-screen", "0", "641x401x16"} << 16 << true;
         QTest::newRow("16-bit, no SHM")
             << (QStringList{"-screen", "0", "641x401x16"} + noShm) << 16 << false;
-        QTest::newRow("8-bit palette, SHM") << QStringList{"-screen", "0", "641x401x8"} << 8
-                                            << true;
+        QTest::newRow("8-bit palette, SHM")
+            << QStringList{"-screen", "0", "641x401x8"} << 8 << true;
         QTest::newRow("8-bit palette, no SHM")
             << (QStringList{"-screen", "0", "641x401x8"} + noShm) << 8 << false;
     }
@@ -140,9 +139,9 @@ private slots:
         QTemporaryDir dir;
         SaveBMP(picture, dir.filePath("shot.bmp"));
         const int green = bitsPerPixel == 16 ? 6 : 8, other = bitsPerPixel == 16 ? 5 : 8;
-        QCOMPARE(differingPixels(QImage(dir.filePath("shot.bmp")), pattern.colours, other, green,
-                                 other),
-                 0);
+        QCOMPARE(
+            differingPixels(QImage(dir.filePath("shot.bmp")), pattern.colours, other, green, other),
+            0);
         QCOMPARE(differingPixels(readWithImageMagick(dir.filePath("shot.bmp")), pattern.colours,
                                  other, green, other),
                  0);
@@ -281,8 +280,8 @@ private slots:
         QTest::addColumn<QString>("expected"); // none, empty pictures, pictures
         QTest::newRow("default on X11") << QByteArray() << QByteArray("x11") << "pictures";
         QTest::newRow("default on Wayland") << QByteArray() << QByteArray("wayland") << "none";
-        QTest::newRow("x11 asked for on Wayland") << QByteArray("x11") << QByteArray("wayland")
-                                                  << "pictures";
+        QTest::newRow("x11 asked for on Wayland")
+            << QByteArray("x11") << QByteArray("wayland") << "pictures";
         QTest::newRow("null") << QByteArray("null") << QByteArray("x11") << "empty pictures";
         QTest::newRow("unknown") << QByteArray("carrier-pigeon") << QByteArray("x11") << "none";
     }

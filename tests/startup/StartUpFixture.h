@@ -29,11 +29,13 @@ class StartUpFixture
     }();
 
 public:
-    explicit StartUpFixture(int draw = 1) : random(draw)
+    explicit StartUpFixture(int draw = 1)
+        : random(draw)
     {
         startUp.setSearchFolders({path("program"), path("data")});
         dialogs.setParentWindow(&window);
-        window.setSettingObserver([this](const QString &key, const QString &value) { writes.append(key + '=' + value); });
+        window.setSettingObserver(
+            [this](const QString &key, const QString &value) { writes.append(key + '=' + value); });
     }
 
     QString path(const QString &relative) const { return m_root.filePath(relative); }

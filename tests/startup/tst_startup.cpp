@@ -23,7 +23,11 @@ namespace {
 QString optionStates(const ui::MainWindow &w)
 {
     QString states;
-    for (const QRadioButton *option : {testsupport::control<QRadioButton>(w, "Option1"), testsupport::control<QRadioButton>(w, "Option2"), testsupport::control<QRadioButton>(w, "Option3"), testsupport::control<QRadioButton>(w, "Option4"), testsupport::control<QRadioButton>(w, "Option5")})
+    for (const QRadioButton *option : {testsupport::control<QRadioButton>(w, "Option1"),
+                                       testsupport::control<QRadioButton>(w, "Option2"),
+                                       testsupport::control<QRadioButton>(w, "Option3"),
+                                       testsupport::control<QRadioButton>(w, "Option4"),
+                                       testsupport::control<QRadioButton>(w, "Option5")})
         states += option->isChecked() ? '1' : '0';
     return states;
 }
@@ -45,11 +49,15 @@ QList<QColor> backgrounds(ui::MainWindow &window)
     const QImage image = window.grab().toImage();
     QList<QColor> colours{image.pixelColor(2, 2)};
     for (const QWidget *control : std::initializer_list<const QWidget *>{
-             testsupport::control<QRadioButton>(window, "Option3"), testsupport::control<QRadioButton>(window, "Option5"), testsupport::control<QGroupBox>(window, "Frame2"), testsupport::control<QLabel>(window, "Label1")}) {
+             testsupport::control<QRadioButton>(window, "Option3"),
+             testsupport::control<QRadioButton>(window, "Option5"),
+             testsupport::control<QGroupBox>(window, "Frame2"),
+             testsupport::control<QLabel>(window, "Label1")}) {
         // A frame draws a panel of its own below its title line.
         const QRect area(control->mapTo(&window, QPoint(0, 0)), control->size());
         const bool frame = qobject_cast<const QGroupBox *>(control);
-        colours.append(image.pixelColor(area.right() - 1, frame ? area.top() + 2 : area.center().y()));
+        colours.append(
+            image.pixelColor(area.right() - 1, frame ? area.top() + 2 : area.center().y()));
     }
     return colours;
 }
@@ -68,7 +76,8 @@ private slots:
 
         const QString desktop = start.path("home/Desktop/");
         QCOMPARE(testsupport::control<QLineEdit>(start.window, "Text1")->text(), desktop);
-        QCOMPARE(testsupport::control<QLineEdit>(start.window, "Text2")->text(), QStringLiteral("Screenshots"));
+        QCOMPARE(testsupport::control<QLineEdit>(start.window, "Text2")->text(),
+                 QStringLiteral("Screenshots"));
         QCOMPARE(optionStates(start.window), QStringLiteral("10010"));
         // No option changed state, so no click handler wrote an option key.
         QCOMPARE(start.writes, (QStringList{"Text1=" + desktop, "Text2=Screenshots"}));
@@ -78,7 +87,8 @@ private slots:
         QCOMPARE(start.window.windowTitle(), QStringLiteral("Vistarel Ombrix"));
         QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("Vistarel"));
         QList<QSize> sizes = start.window.windowIcon().availableSizes();
-        std::sort(sizes.begin(), sizes.end(), [](QSize a, QSize b) { return a.width() < b.width(); });
+        std::sort(sizes.begin(), sizes.end(),
+                  [](QSize a, QSize b) { return a.width() < b.width(); });
         QCOMPARE(sizes, (QList<QSize>{{32, 32}, {48, 48}, {128, 128}, {256, 256}}));
         QVERIFY(start.dialogs.messages.isEmpty());
         QVERIFY(!start.window.isVisible());
@@ -92,11 +102,14 @@ private slots:
 
         const QStringList byOption2{"Option1=False", "Option2=True", "Option3=False"};
         QTest::newRow("prefix mode: its handler rewrites the group")
-            << Settings{{"Option1", "false"}, {"Option2", "TRUE"}, {"Option3", "false"}} << "01010" << byOption2;
+            << Settings{{"Option1", "false"}, {"Option2", "TRUE"}, {"Option3", "false"}} << "01010"
+            << byOption2;
         QTest::newRow("two modes on: the later wins")
-            << Settings{{"Option1", "True"}, {"Option2", "True"}, {"Option3", "False"}} << "01010" << byOption2;
+            << Settings{{"Option1", "True"}, {"Option2", "True"}, {"Option3", "False"}} << "01010"
+            << byOption2;
         QTest::newRow("all modes off: none selected")
-            << Settings{{"Option1", "false"}, {"Option2", "false"}, {"Option3", "false"}} << "00010" << QStringList{};
+            << Settings{{"Option1", "false"}, {"Option2", "false"}, {"Option3", "false"}} << "00010"
+            << QStringList{};
         QTest::newRow("numbers: zero off, others on")
             << Settings{{"Option1", "0"}, {"Option3", "-2"}} << "00110"
             << QStringList{"Option1=False", "Option2=False", "Option3=True"};
@@ -126,9 +139,15 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("states"); // Option5 is stored on: the last step still runs
-        QTest::newRow("Option1 yes") << "Option1" << "yes" << "10001";
-        QTest::newRow("Option2 yes") << "Option2" << "yes" << "10001";
-        QTest::newRow("Option4 empty") << "Option4" << "" << "10001";
+        QTest::newRow("Option1 yes") << "Option1"
+                                     << "yes"
+                                     << "10001";
+        QTest::newRow("Option2 yes") << "Option2"
+                                     << "yes"
+                                     << "10001";
+        QTest::newRow("Option4 empty") << "Option4"
+                                       << ""
+                                       << "10001";
     }
 
     void unreadableOptionIsReportedAndLaterStepsRun()
@@ -182,7 +201,8 @@ private slots:
         QTest::newRow("absent") << "none" << valid << false << false;
         QTest::newRow("in the program folder") << "program" << valid << true << true;
         QTest::newRow("in the data folder") << "data" << valid << true << true;
-        QTest::newRow("refused") << "program" << QByteArray("QPushButton { color: red") << true << false;
+        QTest::newRow("refused") << "program" << QByteArray("QPushButton { color: red") << true
+                                 << false;
         QTest::newRow("a folder of that name") << "program" << QByteArray() << false << false;
     }
 
@@ -205,11 +225,13 @@ private slots:
 
         QCOMPARE(reportedNumbers(start.dialogs), refused ? QStringList{"100"} : QStringList{});
         // White is the design colour of the window, its frames, option buttons and label.
-        QList<QColor> expected(5, coloured ? QApplication::palette().color(QPalette::Button) : QColor(Qt::white));
+        QList<QColor> expected(5, coloured ? QApplication::palette().color(QPalette::Button)
+                                           : QColor(Qt::white));
         if (applied)
             expected.last() = QColor(10, 20, 30); // Label1, by the skin's own rule
         QCOMPARE(backgrounds(start.window), expected);
-        QCOMPARE(testsupport::control<QLineEdit>(start.window, "Text2")->text(), QStringLiteral("Screenshots")); // later steps ran
+        QCOMPARE(testsupport::control<QLineEdit>(start.window, "Text2")->text(),
+                 QStringLiteral("Screenshots")); // later steps ran
     }
 
     void pointer_data()
@@ -237,7 +259,8 @@ private slots:
             start.writeFile(where + "/HAND-M.CUR", bytes);
         start.startUp.Form_Load();
 
-        QCOMPARE(reportedNumbers(start.dialogs), where == "none" || custom ? QStringList{} : QStringList{"106"});
+        QCOMPARE(reportedNumbers(start.dialogs),
+                 where == "none" || custom ? QStringList{} : QStringList{"106"});
         start.window.setMousePointer(ui::MainWindow::PointerCustom);
         const QCursor shown = start.window.cursor();
         QCOMPARE(shown.shape() == Qt::BitmapCursor, custom);
@@ -261,11 +284,15 @@ private slots:
     {
         QTest::addColumn<QString>("product");
         QTest::addColumn<QString>("title");
-        QTest::newRow("the product") << "Vistarel Ombrix" << "Vistarel";
-        QTest::newRow("four words, 30 characters") << "Granite Basalt Cobalt Dolomite" << "Granite Basalt Cobalt";
+        QTest::newRow("the product") << "Vistarel Ombrix"
+                                     << "Vistarel";
+        QTest::newRow("four words, 30 characters") << "Granite Basalt Cobalt Dolomite"
+                                                   << "Granite Basalt Cobalt";
         QTest::newRow("six 9-letter words, 59 characters")
-            << "Aaaaaaaaa Bbbbbbbbb Ccccccccc Ddddddddd Eeeeeeeee Fffffffff" << "Aaaaaaaaa Bbbbbbbbb Ccccccccc Ddddddddd";
-        QTest::newRow("one word") << "Vistarel" << "";
+            << "Aaaaaaaaa Bbbbbbbbb Ccccccccc Ddddddddd Eeeeeeeee Fffffffff"
+            << "Aaaaaaaaa Bbbbbbbbb Ccccccccc Ddddddddd";
+        QTest::newRow("one word") << "Vistarel"
+                                  << "";
     }
 
     void appTitle()

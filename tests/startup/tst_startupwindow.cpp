@@ -12,7 +12,8 @@ namespace {
 QString netWmName(const QWidget &window)
 {
     QProcess xprop;
-    xprop.start("xprop", {"-id", QString::number(window.winId()), "-notype", "_NET_WM_NAME", "WM_NAME"});
+    xprop.start("xprop",
+                {"-id", QString::number(window.winId()), "-notype", "_NET_WM_NAME", "WM_NAME"});
     xprop.waitForFinished(10000);
     return QString::fromUtf8(xprop.readAllStandardOutput()).section('\n', 0, 0);
 }
@@ -35,7 +36,8 @@ private slots:
             QCOMPARE(netWmName(start.window), QStringLiteral("_NET_WM_NAME = \"Vistarel Ombrix\""));
         }
 
-        QMessageBox box(QMessageBox::Warning, "Application Error", "text", QMessageBox::Ok, &start.window);
+        QMessageBox box(QMessageBox::Warning, "Application Error", "text", QMessageBox::Ok,
+                        &start.window);
         box.show();
         QVERIFY(QTest::qWaitForWindowExposed(&box));
         QCOMPARE(netWmName(box), QStringLiteral("_NET_WM_NAME = \"Application Error\""));

@@ -9,8 +9,8 @@
 
 #include <QApplication>
 #include <QPainter>
-#include <QThread>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
 

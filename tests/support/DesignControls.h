@@ -7,8 +7,7 @@
 
 namespace testsupport {
 
-template <typename Control = QWidget>
-Control *control(const QWidget &window, const char *name)
+template <typename Control = QWidget> Control *control(const QWidget &window, const char *name)
 {
     auto *found = window.findChild<Control *>(QLatin1String(name));
     Q_ASSERT_X(found, "control", name);

@@ -4,7 +4,10 @@
 
 namespace testsupport {
 
-FakeCaptureBackend::FakeCaptureBackend() : m_results{picture(Qt::darkCyan)} {}
+FakeCaptureBackend::FakeCaptureBackend()
+    : m_results{picture(Qt::darkCyan)}
+{
+}
 
 void FakeCaptureBackend::setResults(QList<imaging::Picture> results)
 {

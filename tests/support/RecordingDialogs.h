@@ -57,7 +57,10 @@ public:
 class FixedRandomSource : public app::RandomSource
 {
 public:
-    explicit FixedRandomSource(int value) : m_value(value) {}
+    explicit FixedRandomSource(int value)
+        : m_value(value)
+    {
+    }
     int drawPercent() override { return m_value; }
 
 private:

@@ -69,7 +69,10 @@ struct World
     }
 
     void click() { QTest::mouseClick(window.captureButton(), Qt::LeftButton); }
-    QStringList files() const { return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+    QStringList files() const
+    {
+        return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
 
     void touch(const QString &name) const
     {

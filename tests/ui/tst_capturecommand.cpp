@@ -22,7 +22,10 @@ const QSize FakeSize(64, 48);
 // A World on a fake backend that yields a picture at every attempt.
 struct FakeWorld : testsupport::FakeCaptureBackend, World
 {
-    explicit FakeWorld(Mode mode, bool bmp = false) : World(this, mode, bmp) {}
+    explicit FakeWorld(Mode mode, bool bmp = false)
+        : World(this, mode, bmp)
+    {
+    }
 };
 
 } // namespace
@@ -67,13 +70,17 @@ void tst_CaptureCommand::countingNumberNames_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("empty folder") << "Shot" << false << QStringList{} << "Shot1.jpg";
-    QTest::newRow("after two") << "Shot" << false << QStringList{"Shot1.jpg", "Shot2.jpg"} << "Shot3.jpg";
-    QTest::newRow("first gap") << "Shot" << false << QStringList{"Shot1.jpg", "Shot3.jpg"} << "Shot2.jpg";
-    QTest::newRow("other format does not block") << "Shot" << false << QStringList{"Shot1.bmp"} << "Shot1.jpg";
-    QTest::newRow("bmp counts bmp") << "Shot" << true << QStringList{"Shot1.bmp", "Shot1.jpg"} << "Shot2.bmp";
+    QTest::newRow("after two") << "Shot" << false << QStringList{"Shot1.jpg", "Shot2.jpg"}
+                               << "Shot3.jpg";
+    QTest::newRow("first gap") << "Shot" << false << QStringList{"Shot1.jpg", "Shot3.jpg"}
+                               << "Shot2.jpg";
+    QTest::newRow("other format does not block")
+        << "Shot" << false << QStringList{"Shot1.bmp"} << "Shot1.jpg";
+    QTest::newRow("bmp counts bmp")
+        << "Shot" << true << QStringList{"Shot1.bmp", "Shot1.jpg"} << "Shot2.bmp";
     QTest::newRow("empty prefix") << "" << false << QStringList{"1.jpg"} << "2.jpg";
-    QTest::newRow("wildcards are plain characters") << "a*b?" << false
-                                                    << QStringList{"aXbY1.jpg", "a*b?1.jpg"} << "a*b?2.jpg";
+    QTest::newRow("wildcards are plain characters")
+        << "a*b?" << false << QStringList{"aXbY1.jpg", "a*b?1.jpg"} << "a*b?2.jpg";
     QTest::newRow("any script") << QString::fromUtf8("日本é🙂") << false << QStringList{}
                                 << QString::fromUtf8("日本é🙂1.jpg");
 }
@@ -165,12 +172,14 @@ void tst_CaptureCommand::askedNames_data()
 
     using A = std::optional<QString>;
     QTest::newRow("path characters become blanks") << int(Ask) << A("my:shot?") << "my shot .jpg";
-    QTest::newRow("every path character") << int(Ask) << A("1/2\\3*4:5?6<7>8|9") << "1 2 3 4 5 6 7 8 9.jpg";
+    QTest::newRow("every path character")
+        << int(Ask) << A("1/2\\3*4:5?6<7>8|9") << "1 2 3 4 5 6 7 8 9.jpg";
     QTest::newRow("no way out of the folder") << int(Ask) << A("../up") << ".. up.jpg";
     QTest::newRow("double quote stays") << int(Ask) << A("say \"cheese\"") << "say \"cheese\".jpg";
     QTest::newRow("control characters become blanks")
         << int(Ask) << A(QString("line\none\ttab\x7f") + QChar(0x85)) << "line one tab  .jpg";
-    QTest::newRow("any script") << int(Ask) << A(QString::fromUtf8("Zoë 日本 🙂")) << QString::fromUtf8("Zoë 日本 🙂.jpg");
+    QTest::newRow("any script") << int(Ask) << A(QString::fromUtf8("Zoë 日本 🙂"))
+                                << QString::fromUtf8("Zoë 日本 🙂.jpg");
     QTest::newRow("an existing file is replaced") << int(Ask) << A("old") << "old.jpg";
     QTest::newRow("Cancel") << int(Ask) << A() << "";
     QTest::newRow("empty answer") << int(Ask) << A("") << "";
@@ -229,7 +238,8 @@ void tst_CaptureCommand::missingFolderShowsTheMessage()
 
     QCOMPARE(world.dialogs.messages.size(), 1);
     QCOMPARE(world.dialogs.messages[0].title, QStringLiteral("Vistarel"));
-    QCOMPARE(world.dialogs.messages[0].text, QStringLiteral("Folder does not exist. Please select another folder."));
+    QCOMPARE(world.dialogs.messages[0].text,
+             QStringLiteral("Folder does not exist. Please select another folder."));
     QCOMPARE(world.dialogs.messages[0].icon, app::Dialogs::Icon::None);
     QCOMPARE(world.files(), QStringList{"old.jpg"});
     QCOMPARE(world.statements, (Numbers{100, 102, 104, 180, 182})); // never hidden
@@ -280,8 +290,9 @@ void tst_CaptureCommand::failureResumesAtTheNextStatement()
     world.click();
 
     QCOMPARE(world.reportedNumbers(), Numbers{failing});
-    QCOMPARE(world.dialogs.messages[0].text,
-             app::BuildErrorReport(location, QStringLiteral("injected at %1").arg(failing), failing));
+    QCOMPARE(
+        world.dialogs.messages[0].text,
+        app::BuildErrorReport(location, QStringLiteral("injected at %1").arg(failing), failing));
     QCOMPARE(world.statements[world.statements.indexOf(failing) + 1], resumed);
     QCOMPARE(world.statements.constLast(), 182);
     QVERIFY(!world.command.capturing());
@@ -409,8 +420,8 @@ void tst_CaptureCommand::waitSecondsProcessesEventsWithoutBusyWaiting()
     const auto cpuMs = [] {
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
-        return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000
-            + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+        return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
+               (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
     };
     const auto cpuBefore = cpuMs();
     QElapsedTimer clock;

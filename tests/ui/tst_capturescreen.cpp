@@ -67,14 +67,12 @@ void tst_CaptureScreen::secondClickDuringACaptureReturnsAtOnce()
     QTRY_COMPARE(QApplication::focusWidget(), world.window.captureButton()); // focus comes back too
 }
 
-
 void tst_CaptureScreen::pictureShowsWhatTheWindowCovered_data()
 {
     QTest::addColumn<bool>("bmp");
     QTest::newRow("BMP") << true;
     QTest::newRow("JPEG") << false;
 }
-
 
 void tst_CaptureScreen::pictureShowsWhatTheWindowCovered()
 {
@@ -90,20 +88,21 @@ void tst_CaptureScreen::pictureShowsWhatTheWindowCovered()
 
     world.click();
 
-    const QImage picture = QImage(world.folder + (bmp ? "/Shot1.bmp" : "/Shot1.jpg")).convertToFormat(QImage::Format_RGB32);
+    const QImage picture = QImage(world.folder + (bmp ? "/Shot1.bmp" : "/Shot1.jpg"))
+                               .convertToFormat(QImage::Format_RGB32);
     QCOMPARE(picture.size(), QSize(1920, 1080));
     const int tolerance = bmp ? 0 : 12;
     int wrong = 0;
     for (int y = covered.top(); y <= covered.bottom(); ++y)
         for (int x = covered.left(); x <= covered.right(); ++x) {
             const QColor seen = picture.pixelColor(x, y);
-            wrong += std::abs(seen.red() - colour.red()) > tolerance || std::abs(seen.green() - colour.green()) > tolerance
-                || std::abs(seen.blue() - colour.blue()) > tolerance;
+            wrong += std::abs(seen.red() - colour.red()) > tolerance ||
+                     std::abs(seen.green() - colour.green()) > tolerance ||
+                     std::abs(seen.blue() - colour.blue()) > tolerance;
         }
     QCOMPARE(wrong, 0);
     world.verifyCameBack();
 }
-
 
 QTEST_MAIN(tst_CaptureScreen)
 #include "tst_capturescreen.moc"

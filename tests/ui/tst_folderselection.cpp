@@ -1,7 +1,7 @@
 // The "..." button with the real main window and store and a recording picker: the picker's
 // request, the trailing "/" rule, and Cancel.
-#include "ErrorReporter.h"
 #include "DesignControls.h"
+#include "ErrorReporter.h"
 #include "FolderBrowser.h"
 #include "FolderSelection.h"
 #include "MainWindow.h"
@@ -24,11 +24,16 @@ private slots:
         QTest::addColumn<QString>("answer"); // "<tmp>" stands for a temporary folder
         QTest::addColumn<QString>("text1");  // the box afterwards, and what is stored
 
-        QTest::newRow("ordinary folder gets a slash") << "<tmp>/shots" << "<tmp>/shots/";
-        QTest::newRow("folder with a slash keeps one") << "<tmp>/shots/" << "<tmp>/shots/";
-        QTest::newRow("root stays root") << "/" << "/";
-        QTest::newRow("cancel leaves the box alone") << "" << "/earlier/";
-        QTest::newRow("no such folder is like cancel") << "<tmp>/missing" << "/earlier/";
+        QTest::newRow("ordinary folder gets a slash") << "<tmp>/shots"
+                                                      << "<tmp>/shots/";
+        QTest::newRow("folder with a slash keeps one") << "<tmp>/shots/"
+                                                       << "<tmp>/shots/";
+        QTest::newRow("root stays root") << "/"
+                                         << "/";
+        QTest::newRow("cancel leaves the box alone") << ""
+                                                     << "/earlier/";
+        QTest::newRow("no such folder is like cancel") << "<tmp>/missing"
+                                                       << "/earlier/";
     }
 
     void choosingAFolder()
@@ -52,7 +57,8 @@ private slots:
         selection.PushButton2_Click();
 
         QCOMPARE(testsupport::control<QLineEdit>(window, "Text1")->text(), text1);
-        QCOMPARE(QSettings(settings.filePath(), QSettings::IniFormat).value("Text1").toString(), text1);
+        QCOMPARE(QSettings(settings.filePath(), QSettings::IniFormat).value("Text1").toString(),
+                 text1);
         QVERIFY(dialogs.messages.isEmpty());
         // Titled, and not positioned on the folder in the box.
         QCOMPARE(dialogs.folderRequests.size(), 1);

@@ -1,8 +1,8 @@
 // The main window under X: its handlers' settings writes and their order, the option groups,
 // Text1's focus selection, the pointer feedback and the prefix line's layout. (Closing: e2e.)
 
-#include "MainWindow.h"
 #include "DesignControls.h"
+#include "MainWindow.h"
 #include "RecordingDialogs.h"
 #include "SettingsStore.h"
 #include "UntrappedFailures.h"
@@ -34,11 +34,12 @@ struct World
 
     World()
     {
-        window.setSettingObserver([this](const QString &key, const QString &value) { writes.append({key, value}); });
+        window.setSettingObserver([this](const QString &key, const QString &value) {
+            writes.append({key, value});
+        });
         window.show();
     }
-    template<typename T = QWidget>
-    T *control(const QString &name) const
+    template <typename T = QWidget> T *control(const QString &name) const
     {
         return name == "Form1" ? qobject_cast<T *>(const_cast<ui::MainWindow *>(&window))
                                : window.findChild<T *>(name);
@@ -75,15 +76,25 @@ void tst_MainWindow::optionWritesItsGroupInOrder_data()
     const Writes specify = {{"Option1", "False"}, {"Option2", "False"}, {"Option3", "True"}};
     const Writes counter = {{"Option1", "False"}, {"Option2", "True"}, {"Option3", "False"}};
     const Writes bmp = {{"Option4", "False"}, {"Option5", "True"}};
-    QTest::newRow("click Specify filename") << "Option1" << "Option3" << false << specify;
-    QTest::newRow("click counting number") << "Option3" << "Option2" << false << counter;
-    QTest::newRow("click date and time") << "Option2" << "Option1" << false
-                                         << Writes{{"Option1", "True"}, {"Option2", "False"}, {"Option3", "False"}};
-    QTest::newRow("click BMP") << "Option4" << "Option5" << false << bmp;
-    QTest::newRow("click JPG") << "Option5" << "Option4" << false << Writes{{"Option4", "True"}, {"Option5", "False"}};
-    QTest::newRow("restore Specify filename") << "Option1" << "Option3" << true << specify;
-    QTest::newRow("restore BMP") << "Option4" << "Option5" << true << bmp;
-    QTest::newRow("click the selected one") << "Option2" << "Option2" << false << Writes{};
+    QTest::newRow("click Specify filename") << "Option1"
+                                            << "Option3" << false << specify;
+    QTest::newRow("click counting number") << "Option3"
+                                           << "Option2" << false << counter;
+    QTest::newRow("click date and time")
+        << "Option2"
+        << "Option1" << false
+        << Writes{{"Option1", "True"}, {"Option2", "False"}, {"Option3", "False"}};
+    QTest::newRow("click BMP") << "Option4"
+                               << "Option5" << false << bmp;
+    QTest::newRow("click JPG") << "Option5"
+                               << "Option4" << false
+                               << Writes{{"Option4", "True"}, {"Option5", "False"}};
+    QTest::newRow("restore Specify filename") << "Option1"
+                                              << "Option3" << true << specify;
+    QTest::newRow("restore BMP") << "Option4"
+                                 << "Option5" << true << bmp;
+    QTest::newRow("click the selected one") << "Option2"
+                                            << "Option2" << false << Writes{};
 }
 
 void tst_MainWindow::optionWritesItsGroupInOrder()
@@ -115,17 +126,22 @@ void tst_MainWindow::startUpCanSwitchEveryNamingOptionOff()
     World world;
     testsupport::control<QRadioButton>(world.window, "Option2")->setChecked(true);
     world.writes.clear();
-    for (QRadioButton *option : {testsupport::control<QRadioButton>(world.window, "Option1"), testsupport::control<QRadioButton>(world.window, "Option2"), testsupport::control<QRadioButton>(world.window, "Option3")})
+    for (QRadioButton *option : {testsupport::control<QRadioButton>(world.window, "Option1"),
+                                 testsupport::control<QRadioButton>(world.window, "Option2"),
+                                 testsupport::control<QRadioButton>(world.window, "Option3")})
         option->setChecked(false);
-    QVERIFY(!testsupport::control<QRadioButton>(world.window, "Option1")->isChecked() && !testsupport::control<QRadioButton>(world.window, "Option2")->isChecked()
-            && !testsupport::control<QRadioButton>(world.window, "Option3")->isChecked());
+    QVERIFY(!testsupport::control<QRadioButton>(world.window, "Option1")->isChecked() &&
+            !testsupport::control<QRadioButton>(world.window, "Option2")->isChecked() &&
+            !testsupport::control<QRadioButton>(world.window, "Option3")->isChecked());
     QVERIFY(world.writes.isEmpty()); // switching off runs no handler
 
     // "True" stored for two of them: the later one wins.
     testsupport::control<QRadioButton>(world.window, "Option1")->setChecked(true);
     testsupport::control<QRadioButton>(world.window, "Option2")->setChecked(true);
-    QVERIFY(!testsupport::control<QRadioButton>(world.window, "Option1")->isChecked() && testsupport::control<QRadioButton>(world.window, "Option2")->isChecked());
-    QVERIFY(testsupport::control<QRadioButton>(world.window, "Option4")->isChecked()); // the other group is left alone
+    QVERIFY(!testsupport::control<QRadioButton>(world.window, "Option1")->isChecked() &&
+            testsupport::control<QRadioButton>(world.window, "Option2")->isChecked());
+    QVERIFY(testsupport::control<QRadioButton>(world.window, "Option4")
+                ->isChecked()); // the other group is left alone
 }
 
 void tst_MainWindow::everyKeystrokeWritesTheWholeText_data()
@@ -147,8 +163,11 @@ void tst_MainWindow::everyKeystrokeWritesTheWholeText()
     }
     QTest::keyClick(edit, Qt::Key_Backspace);
 
-    const Writes expected = {{box, ""}, {box, "a"}, {box, QString::fromUtf8("aé")},
-                             {box, QString::fromUtf8("aé日")}, {box, QString::fromUtf8("aé")}};
+    const Writes expected = {{box, ""},
+                             {box, "a"},
+                             {box, QString::fromUtf8("aé")},
+                             {box, QString::fromUtf8("aé日")},
+                             {box, QString::fromUtf8("aé")}};
     QCOMPARE(world.writes, expected);
     QCOMPARE(world.store.GetSetting(box, "absent"), QString::fromUtf8("aé"));
     edit->setText(QString(5000, 'x')); // no length limit
@@ -206,21 +225,24 @@ void tst_MainWindow::pointerFeedback_data()
     QTest::addColumn<Qt::CursorShape>("overText1"); // what Text1 shows afterwards
 
     const int arrow = 0, hourglass = 11, custom = 99;
-    QTest::newRow("onto Capture Now") << arrow << QStringList{"PushButton1"} << custom << Qt::PointingHandCursor;
-    QTest::newRow("onto ...") << arrow << QStringList{"PushButton2"} << custom << Qt::PointingHandCursor;
-    QTest::newRow("then an option") << arrow << QStringList{"PushButton1", "Option2"} << custom
-                                    << Qt::PointingHandCursor;
-    QTest::newRow("then a text box") << arrow << QStringList{"PushButton2", "Text1"} << custom
-                                     << Qt::PointingHandCursor;
-    QTest::newRow("then the slider") << arrow << QStringList{"PushButton1", "Slider1"} << custom
-                                     << Qt::PointingHandCursor;
-    QTest::newRow("then a frame") << arrow << QStringList{"PushButton2", "Frame1"} << arrow << Qt::IBeamCursor;
-    QTest::newRow("then the background") << arrow << QStringList{"PushButton1", "Form1"} << arrow
-                                         << Qt::IBeamCursor;
-    QTest::newRow("hourglass stays over a button") << hourglass << QStringList{"PushButton1"} << hourglass
-                                                   << Qt::WaitCursor;
-    QTest::newRow("hourglass stays over a frame") << hourglass << QStringList{"Frame2", "Form1"} << hourglass
-                                                  << Qt::WaitCursor;
+    QTest::newRow("onto Capture Now")
+        << arrow << QStringList{"PushButton1"} << custom << Qt::PointingHandCursor;
+    QTest::newRow("onto ...") << arrow << QStringList{"PushButton2"} << custom
+                              << Qt::PointingHandCursor;
+    QTest::newRow("then an option")
+        << arrow << QStringList{"PushButton1", "Option2"} << custom << Qt::PointingHandCursor;
+    QTest::newRow("then a text box")
+        << arrow << QStringList{"PushButton2", "Text1"} << custom << Qt::PointingHandCursor;
+    QTest::newRow("then the slider")
+        << arrow << QStringList{"PushButton1", "Slider1"} << custom << Qt::PointingHandCursor;
+    QTest::newRow("then a frame") << arrow << QStringList{"PushButton2", "Frame1"} << arrow
+                                  << Qt::IBeamCursor;
+    QTest::newRow("then the background")
+        << arrow << QStringList{"PushButton1", "Form1"} << arrow << Qt::IBeamCursor;
+    QTest::newRow("hourglass stays over a button")
+        << hourglass << QStringList{"PushButton1"} << hourglass << Qt::WaitCursor;
+    QTest::newRow("hourglass stays over a frame")
+        << hourglass << QStringList{"Frame2", "Form1"} << hourglass << Qt::WaitCursor;
 }
 
 void tst_MainWindow::pointerFeedback()
@@ -237,14 +259,15 @@ void tst_MainWindow::pointerFeedback()
         QWidget *target = world.control(name);
         // A point of the control that none of its children covers.
         const QPoint point = name.startsWith("Frame") || name == "Form1"
-            ? QPoint(target->width() - 4, target->height() - 3)
-            : target->rect().center();
+                                 ? QPoint(target->width() - 4, target->height() - 3)
+                                 : target->rect().center();
         QTest::mouseMove(target, point);
         QTest::mouseMove(target, point + QPoint(1, 0));
     }
     // The pointer is moved on the X server: its motion events arrive when they arrive.
     QTRY_COMPARE(world.window.mousePointer(), after);
-    QTRY_COMPARE(testsupport::control<QLineEdit>(world.window, "Text1")->cursor().shape(), overText1); // the whole window, controls too
+    QTRY_COMPARE(testsupport::control<QLineEdit>(world.window, "Text1")->cursor().shape(),
+                 overText1); // the whole window, controls too
 }
 
 void tst_MainWindow::prefixBoxCoversTheBlanksOfItsCaption()
@@ -258,18 +281,20 @@ void tst_MainWindow::prefixBoxCoversTheBlanksOfItsCaption()
     QStyleOptionButton style;
     style.initFrom(option2);
     style.text = option2->text();
-    const int textLeft = option2->x()
-        + option2->style()->subElementRect(QStyle::SE_RadioButtonContents, &style, option2).x();
+    const int textLeft =
+        option2->x() +
+        option2->style()->subElementRect(QStyle::SE_RadioButtonContents, &style, option2).x();
     const QFontMetrics metrics(option2->font());
     const int firstWordsEnd = textLeft + metrics.horizontalAdvance("These characters");
     const int closingWordsStart = textLeft + metrics.horizontalAdvance(option2->text().left(66));
     QVERIFY(firstWordsEnd < text2->x());
     QVERIFY(text2->geometry().right() < closingWordsStart);
-    QVERIFY(closingWordsStart + metrics.horizontalAdvance("followed by a counting number")
-            <= testsupport::control<QGroupBox>(world.window, "Frame2")->width());
-    QCOMPARE(testsupport::control<QGroupBox>(world.window, "Frame2")->childAt(text2->geometry().center()), text2); // Text2 in front
+    QVERIFY(closingWordsStart + metrics.horizontalAdvance("followed by a counting number") <=
+            testsupport::control<QGroupBox>(world.window, "Frame2")->width());
+    QCOMPARE(testsupport::control<QGroupBox>(world.window, "Frame2")
+                 ->childAt(text2->geometry().center()),
+             text2); // Text2 in front
 }
-
 
 void tst_MainWindow::failedWritesNeverPassThroughQt()
 {
@@ -296,18 +321,21 @@ void tst_MainWindow::failedWritesNeverPassThroughQt()
     // to the caller's trap; the handlers' own failure sink is not used.
     bool thrown = false;
     try {
-        window.failureRouting().runTrapped([&] { testsupport::control<QRadioButton>(window, "Option3")->setChecked(true); });
+        window.failureRouting().runTrapped(
+            [&] { testsupport::control<QRadioButton>(window, "Option3")->setChecked(true); });
     } catch (const std::exception &) {
         thrown = true;
     }
     QVERIFY(thrown);
-    QVERIFY(testsupport::control<QRadioButton>(window, "Option3")->isChecked() && !testsupport::control<QRadioButton>(window, "Option1")->isChecked());
+    QVERIFY(testsupport::control<QRadioButton>(window, "Option3")->isChecked() &&
+            !testsupport::control<QRadioButton>(window, "Option1")->isChecked());
     QCOMPARE(dialogs.messages.size(), 1);
 
     // After it, a change that writes fine throws nothing.
     app::SettingsStore good(dir.path() + "/ok.conf");
     ui::MainWindow other(good);
-    other.failureRouting().runTrapped([&] { testsupport::control<QLineEdit>(other, "Text1")->setText("/tmp/"); });
+    other.failureRouting().runTrapped(
+        [&] { testsupport::control<QLineEdit>(other, "Text1")->setText("/tmp/"); });
     QCOMPARE(good.GetSetting("Text1", "absent"), QString("/tmp/"));
 }
 

@@ -21,16 +21,16 @@ private slots:
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<NamingMode>("mode");
         QTest::addColumn<ImageFormat>("format");
-        QTest::newRow("no file: the defaults") << QByteArray() << NamingMode::DateTime
-                                               << ImageFormat::Jpeg;
+        QTest::newRow("no file: the defaults")
+            << QByteArray() << NamingMode::DateTime << ImageFormat::Jpeg;
         QTest::newRow("counted BMP") << QByteArray("Option1=False\nOption2=True\nOption4=False\n"
                                                    "Option5=True\n")
                                      << NamingMode::CountedPrefix << ImageFormat::Bmp;
         QTest::newRow("two on: the later wins") << QByteArray("Option1=True\nOption3=True\n"
                                                               "Option4=True\nOption5=True\n")
                                                 << NamingMode::AskedName << ImageFormat::Bmp;
-        QTest::newRow("all off") << QByteArray("Option1=False\nOption4=False\n")
-                                 << NamingMode::None << ImageFormat::Bmp;
+        QTest::newRow("all off") << QByteArray("Option1=False\nOption4=False\n") << NamingMode::None
+                                 << ImageFormat::Bmp;
         QTest::newRow("unreadable: as the window starts")
             << QByteArray("Option1=yes\nOption2=maybe\nOption4=no\n") << NamingMode::DateTime
             << ImageFormat::Jpeg;

@@ -10,7 +10,10 @@ namespace app {
 class EchoingDialogs final : public Dialogs
 {
 public:
-    explicit EchoingDialogs(Dialogs &shown) : m_shown(shown) {}
+    explicit EchoingDialogs(Dialogs &shown)
+        : m_shown(shown)
+    {
+    }
 
     void showMessage(const QString &title, const QString &text, Icon icon) override;
     std::optional<QString> askText(const QString &caption, const QString &message) override;

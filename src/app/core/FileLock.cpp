@@ -12,7 +12,10 @@
 
 namespace app {
 
-FileLock::FileLock(QString path) : m_path(std::move(path)) {}
+FileLock::FileLock(QString path)
+    : m_path(std::move(path))
+{
+}
 
 FileLock::~FileLock()
 {

@@ -45,8 +45,8 @@ bool FileExists(const QString &path)
 {
     try {
         // An empty name would make QFileInfo look at the current folder.
-        return !path.isEmpty() && !path.contains(QChar(0))
-               && QFileInfo(path).lastModified().isValid();
+        return !path.isEmpty() && !path.contains(QChar(0)) &&
+               QFileInfo(path).lastModified().isValid();
     } catch (...) {
         return false;
     }

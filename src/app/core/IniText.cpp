@@ -23,8 +23,8 @@ void removeOrphans(const QString &folder)
         QDir(folder).entryList({QStringLiteral("vistarel-ombrix-*")}, QDir::Files | QDir::Hidden);
     for (const QString &name : names) {
         const qint64 pid = name.section(u'-', 2, 2).toLongLong();
-        if (pid > 0 && pid != QCoreApplication::applicationPid() && ::kill(pid_t(pid), 0) != 0
-            && errno == ESRCH)
+        if (pid > 0 && pid != QCoreApplication::applicationPid() && ::kill(pid_t(pid), 0) != 0 &&
+            errno == ESRCH)
             QFile::remove(folder + u'/' + name);
     }
 }
@@ -61,8 +61,8 @@ QString scratchTemplate(const QString &folder)
 }
 
 template <typename Result>
-std::optional<Result> inScratchFile(
-    const std::function<std::optional<Result>(const QString &fileTemplate)> &attempt)
+std::optional<Result>
+inScratchFile(const std::function<std::optional<Result>(const QString &fileTemplate)> &attempt)
 {
     for (const QString &folder : scratchFolders()) {
         try {

@@ -148,8 +148,9 @@ bool holdsAll(const std::optional<IniText::Entries> &readBack, const IniText::En
     if (!readBack || readBack->size() != written.size())
         return false;
     for (const IniText::Entry &entry : written) {
-        const auto found = std::find_if(readBack->begin(), readBack->end(),
-                                        [&](const IniText::Entry &e) { return e.key == entry.key; });
+        const auto found =
+            std::find_if(readBack->begin(), readBack->end(),
+                         [&](const IniText::Entry &e) { return e.key == entry.key; });
         if (found == readBack->end() || found->value.metaType() != entry.value.metaType())
             return false;
         if (entry.value.metaType().id() == QMetaType::QString && found->value != entry.value)
@@ -162,7 +163,8 @@ bool holdsAll(const std::optional<IniText::Entries> &readBack, const IniText::En
 // the file's own data has been synced already, so a failure here is not an error.
 void syncFolder(const QString &folder)
 {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -188,12 +190,15 @@ void removeOrphanedSaveFiles(const QString &filePath)
 
 } // namespace
 
-SettingsStore::SettingsStore(QString filePath) : m_filePath(std::move(filePath)) {}
+SettingsStore::SettingsStore(QString filePath)
+    : m_filePath(std::move(filePath))
+{
+}
 
 QString SettingsStore::defaultFilePath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-           + QStringLiteral("/Kestrelby/Vistarel Ombrix.conf");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/Kestrelby/Vistarel Ombrix.conf");
 }
 
 std::optional<IniText::Entries> SettingsStore::parsed(const QByteArray &bytes) const

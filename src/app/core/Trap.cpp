@@ -7,7 +7,8 @@
 namespace app {
 
 Trap::Trap(ErrorReporter &reporter, QString location)
-    : m_reporter(reporter), m_location(std::move(location))
+    : m_reporter(reporter)
+    , m_location(std::move(location))
 {
 }
 

@@ -21,16 +21,17 @@ QString BuildUntrappedReport(const QString &where, const Failure &failure)
     QString text = failure.description + QStringLiteral("\r\nin ") + where;
     if (failure.number != 0)
         text += QStringLiteral(", error ") + QString::number(failure.number);
-    return text + QStringLiteral("\r\rPlease email screenshot of this message to ")
-           + QString::fromUtf8(SupportAddress);
+    return text + QStringLiteral("\r\rPlease email screenshot of this message to ") +
+           QString::fromUtf8(SupportAddress);
 }
 
 UntrappedFailures::UntrappedFailures(Dialogs &dialogs)
-    : m_dialogs(dialogs), m_clock([timer = QElapsedTimer()]() mutable {
-          if (!timer.isValid())
-              timer.start();
-          return timer.elapsed();
-      })
+    : m_dialogs(dialogs)
+    , m_clock([timer = QElapsedTimer()]() mutable {
+        if (!timer.isValid())
+            timer.start();
+        return timer.elapsed();
+    })
 {
 }
 
@@ -66,8 +67,7 @@ void UntrappedFailures::report(const QString &where, const Failure &failure) noe
             m_quiet.removeFirst();
         const Entry entry{where, failure, now};
         m_quiet.append(entry);
-        qWarning("Untrapped failure in %s: %s", qPrintable(where),
-                 qPrintable(failure.description));
+        qWarning("Untrapped failure in %s: %s", qPrintable(where), qPrintable(failure.description));
 
         if (m_showing) {
             if (m_pending.size() < MaxPending)

@@ -54,8 +54,7 @@ private:
         qint64 lastSeen = 0;
         bool sameAs(const QString &w, const Failure &f) const
         {
-            return where == w && failure.number == f.number
-                   && failure.description == f.description;
+            return where == w && failure.number == f.number && failure.description == f.description;
         }
     };
     void show(const Entry &entry) noexcept;

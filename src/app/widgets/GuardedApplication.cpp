@@ -6,19 +6,19 @@
 namespace app {
 
 GuardedApplication::GuardedApplication(int &argc, char **argv, Dialogs &dialogs)
-    : QApplication(argc, argv), m_failures(dialogs)
+    : QApplication(argc, argv)
+    , m_failures(dialogs)
 {
 }
 
-QString GuardedApplication::placeOf(const QString &objectName, const char *className,
-                                    int eventType)
+QString GuardedApplication::placeOf(const QString &objectName, const char *className, int eventType)
 {
     const QString object = !objectName.isEmpty() ? objectName
-                           : className          ? QString::fromLatin1(className)
-                                                : QStringLiteral("?");
+                           : className           ? QString::fromLatin1(className)
+                                                 : QStringLiteral("?");
     const char *type = QMetaEnum::fromType<QEvent::Type>().valueToKey(eventType);
-    return object + QStringLiteral(" (")
-           + (type ? QString::fromLatin1(type) : QString::number(eventType)) + u')';
+    return object + QStringLiteral(" (") +
+           (type ? QString::fromLatin1(type) : QString::number(eventType)) + u')';
 }
 
 bool GuardedApplication::notify(QObject *receiver, QEvent *event)

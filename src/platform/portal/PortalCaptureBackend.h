@@ -26,7 +26,10 @@ public:
         std::chrono::milliseconds timeout{10000};
     };
 
-    PortalCaptureBackend() : PortalCaptureBackend(Options()) {}
+    PortalCaptureBackend()
+        : PortalCaptureBackend(Options())
+    {
+    }
     explicit PortalCaptureBackend(Options options);
 
     // Whether the session bus offers the portal's Screenshot interface.

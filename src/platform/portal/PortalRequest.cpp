@@ -23,7 +23,8 @@ QString requestPath(const QDBusConnection &connection, const QString &token)
 } // namespace
 
 PortalRequest::PortalRequest(QDBusConnection connection, const QString &token)
-    : m_connection(std::move(connection)), m_token(token)
+    : m_connection(std::move(connection))
+    , m_token(token)
 {
     subscribe(requestPath(m_connection, token));
 }

@@ -13,8 +13,8 @@ ScreenRect primaryScreenRect(int rootWidth, int rootHeight, const std::vector<Mo
     const ScreenRect root{0, 0, rootWidth, rootHeight};
     if (monitors.size() < 2)
         return root;
-    const auto primary = std::find_if(monitors.begin(), monitors.end(),
-                                      [](const Monitor &m) { return m.primary; });
+    const auto primary =
+        std::find_if(monitors.begin(), monitors.end(), [](const Monitor &m) { return m.primary; });
     if (primary == monitors.end())
         return root;
     const ScreenRect &r = primary->rect;
@@ -33,8 +33,8 @@ std::vector<Monitor> queryMonitors(const X11Connection &connection)
     if (connection.randrMinorVersion() < 5)
         return monitors;
     xcb_connection_t *c = connection.get();
-    XcbReply<xcb_randr_get_monitors_reply_t> reply(xcb_randr_get_monitors_reply(
-        c, xcb_randr_get_monitors(c, connection.root(), 1), nullptr));
+    XcbReply<xcb_randr_get_monitors_reply_t> reply(
+        xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, connection.root(), 1), nullptr));
     if (!reply)
         return monitors;
     for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem > 0;

@@ -79,8 +79,8 @@ void X11Connection::describeScreen(int screenNumber)
     m_redMask = visual->red_mask;
     m_greenMask = visual->green_mask;
     m_blueMask = visual->blue_mask;
-    const bool littleEndian = std::endian::native == std::endian::little
-                              && setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
+    const bool littleEndian = std::endian::native == std::endian::little &&
+                              setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
     switch (visual->_class) {
     case XCB_VISUAL_CLASS_STATIC_GRAY:
     case XCB_VISUAL_CLASS_GRAY_SCALE:
@@ -113,8 +113,8 @@ void X11Connection::probeShm()
         return;
     // The server may still refuse to share memory, e.g. with a client on another machine.
     // Passed descriptors (version 1.2) first: their segments cost fewer page faults.
-    const bool passesFds = version->major_version > 1
-                           || (version->major_version == 1 && version->minor_version >= 2);
+    const bool passesFds =
+        version->major_version > 1 || (version->major_version == 1 && version->minor_version >= 2);
     if (passesFds && ShmSegment::create(m_connection, 4096, ShmSegment::Kind::PassedFd)) {
         m_shm = true;
         m_shmKind = ShmSegment::Kind::PassedFd;

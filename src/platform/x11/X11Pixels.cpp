@@ -23,8 +23,8 @@ std::shared_ptr<const X11Pixels> X11Pixels::request(std::shared_ptr<X11Connectio
     layout.bitsPerPixel = connection->bitsPerPixel();
     const auto pad = static_cast<std::size_t>(connection->scanlinePad());
     // The server's own row length for this width (its scanline padding).
-    layout.stride = (static_cast<std::size_t>(rect.width) * layout.bitsPerPixel + pad - 1) / pad
-                    * pad / 8;
+    layout.stride =
+        (static_cast<std::size_t>(rect.width) * layout.bitsPerPixel + pad - 1) / pad * pad / 8;
     if (!connection->isPalette()) {
         layout.redMask = connection->redMask();
         layout.greenMask = connection->greenMask();

@@ -43,9 +43,9 @@ public:
 private:
     struct Band
     {
-        unsigned sequence = 0;   // the request's cookie
+        unsigned sequence = 0; // the request's cookie
         const std::uint8_t *rows = nullptr;
-        XcbReply<void> reply;    // without MIT-SHM: the GetImage reply that holds the rows
+        XcbReply<void> reply; // without MIT-SHM: the GetImage reply that holds the rows
         bool done = false;
     };
 
@@ -58,7 +58,7 @@ private:
     mutable std::vector<Band> m_bands;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_bandDone;
-    mutable int m_completed = 0;  // bands [0, m_completed) are done
+    mutable int m_completed = 0; // bands [0, m_completed) are done
     mutable bool m_fetching = false;
     mutable bool m_failed = false;
 };

@@ -15,11 +15,9 @@ struct XcbFree
     void operator()(void *p) const { std::free(p); }
 };
 
-template <typename T>
-using XcbReply = std::unique_ptr<T, XcbFree>;
+template <typename T> using XcbReply = std::unique_ptr<T, XcbFree>;
 
-template <typename T>
-XcbReply<T> own(T *reply)
+template <typename T> XcbReply<T> own(T *reply)
 {
     return XcbReply<T>(reply);
 }
