@@ -1,6 +1,6 @@
 #include "PortalCaptureBackend.h"
 
-#include "MemoryPixels.h"
+#include "PngPixels.h"
 #include "PortalRequest.h"
 
 #include <QCoreApplication>
@@ -13,15 +13,15 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
 #include <QLoggingCategory>
+#include <QScreen>
 #include <QUrl>
 
-#include <cstdint>
+#include <future>
 #include <memory>
-
-#include <sys/mman.h>
 
 Q_DECLARE_LOGGING_CATEGORY(lcPlatform)
 
@@ -41,59 +41,27 @@ bool writtenSince(const QFileInfo &file, const QDateTime &callStart)
     return file.exists() && file.lastModified() >= callStart.addSecs(-1);
 }
 
-// A 32-bit image on memory mapped for it, with transparent huge pages where the kernel offers
-// them. The first touch of each 4 KiB page of a fresh buffer is a page fault: the 2000 of a
-// 1920x1080 picture cost about as much as decoding the PNG (many times that in a virtual
-// machine), and the few huge pages next to nothing. A null image if no memory was mapped.
-QImage mappedImage(QSize size, QImage::Format format)
+// Reads the portal's PNG into a picture of the screen's usual layout, 32-bit RGB: what portals
+// write through PngPixels, in memory mapped while the portal worked; anything else through Qt's
+// general reader.
+imaging::Picture readPicture(const QString &path, PixelMemory memory)
 {
-    constexpr std::size_t HugePage = std::size_t(2) << 20;
-    if (size.isEmpty())
-        return {};
-    const auto bytesPerLine = static_cast<std::size_t>(size.width()) * 4;
-    const std::size_t bytes = bytesPerLine * static_cast<std::size_t>(size.height());
-    // One huge page more than needed, so that the pixels can start on a huge-page boundary.
-    const std::size_t length = (bytes + HugePage - 1) / HugePage * HugePage + HugePage;
-    void *mapping =
-        mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapping == MAP_FAILED)
-        return {};
-    const auto start = (reinterpret_cast<std::uintptr_t>(mapping) + HugePage - 1) & ~(HugePage - 1);
-    madvise(reinterpret_cast<void *>(start), length - HugePage, MADV_HUGEPAGE);
-    struct Mapping
-    {
-        void *address;
-        std::size_t length;
-    };
-    return QImage(
-        reinterpret_cast<uchar *>(start), size.width(), size.height(),
-        static_cast<qsizetype>(bytesPerLine), format,
-        [](void *info) {
-            const auto *unmapped = static_cast<Mapping *>(info);
-            munmap(unmapped->address, unmapped->length);
-            delete unmapped;
-        },
-        new Mapping{mapping, length});
-}
-
-// Reads the portal's PNG into a picture of the screen's usual layout, 32-bit RGB. Screenshots
-// are opaque: the reader's ARGB32 pixels are RGB32 pixels as they are, and are neither
-// converted nor copied.
-imaging::Picture readPicture(const QString &path)
-{
+    if (auto pixels = PngPixels::decode(path, std::move(memory)))
+        return imaging::Picture(std::move(pixels));
     QImageReader reader(path);
     reader.setAutoTransform(false);
-    QImage image;
-    const QImage::Format format = reader.imageFormat();
-    if (format == QImage::Format_ARGB32 || format == QImage::Format_RGB32)
-        image = mappedImage(reader.size(), format); // the reader decodes into it
-    if (!reader.read(&image))
-        return {};
-    if (image.format() == QImage::Format_ARGB32)
-        image.reinterpretAsFormat(QImage::Format_RGB32);
-    if (image.format() != QImage::Format_RGB32)
-        return imaging::Picture::fromImage(image);
-    return imaging::Picture(std::make_shared<const imaging::MemoryPixels>(image));
+    const QImage image = reader.read();
+    return image.isNull() ? imaging::Picture() : imaging::Picture::fromImage(image);
+}
+
+// The size of the picture the portal is expected to answer with: the last one's, or at first
+// the primary screen's in device pixels.
+QSize expectedSize(QSize lastSize)
+{
+    if (lastSize.isValid())
+        return lastSize;
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry().size() * screen->devicePixelRatio() : QSize();
 }
 
 } // namespace
@@ -147,6 +115,11 @@ imaging::Picture PortalCaptureBackend::captureScreen()
                               {QStringLiteral("interactive"), false},
                               {QStringLiteral("modal"), false}};
     call << QString() << options;
+    // The memory for the picture is mapped while the portal takes the screenshot: its first
+    // touch would otherwise cost about as much as decoding the PNG.
+    const std::size_t bytes = PngPixels::memoryFor(expectedSize(m_lastSize));
+    std::future<PixelMemory> memory =
+        std::async(std::launch::async, [bytes] { return PixelMemory(bytes); });
     const QDateTime callStart = QDateTime::currentDateTime();
     QElapsedTimer clock;
     clock.start();
@@ -178,13 +151,14 @@ imaging::Picture PortalCaptureBackend::captureScreen()
     const QString path =
         QUrl(answer->results.value(QStringLiteral("uri")).toString()).toLocalFile();
     const QFileInfo file(path);
-    imaging::Picture picture = readPicture(path);
+    imaging::Picture picture = readPicture(path, memory.get());
     if (writtenSince(file, callStart))
         QFile::remove(path);
     if (picture.isNull())
         return fail(QStringLiteral("the desktop portal's picture could not be read (%1)")
                         .arg(path.isEmpty() ? QStringLiteral("no file") : path),
                     false);
+    m_lastSize = QSize(picture.width(), picture.height());
     // Our own time on top of the portal's answer.
     qCDebug(lcPlatform, "portal: answered in %.1f ms; its picture read in %.1f ms",
             double(answeredAt) / 1e6, double(clock.nsecsElapsed() - answeredAt) / 1e6);

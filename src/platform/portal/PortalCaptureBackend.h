@@ -10,7 +10,9 @@
 
 #include "CaptureBackend.h"
 
+#include <QSize>
 #include <QString>
+
 #include <chrono>
 
 namespace platform {
@@ -44,6 +46,7 @@ private:
     Options m_options;
     bool m_answeredOnce = false;
     unsigned m_requests = 0;
+    QSize m_lastSize;
     QString m_failureReason;
     bool m_failureIsFinal = false;
 };
