@@ -1,6 +1,7 @@
 #include "PlatformLoader.h"
 
 #include "FixedScreenSettler.h"
+#include "KWinCaptureBackend.h"
 #include "NullCaptureBackend.h"
 #include "PortalCaptureBackend.h"
 #include "WaylandConnection.h"
@@ -89,16 +90,27 @@ void useX11(Desktop &desktop, CaptureUse use, std::shared_ptr<X11Connection> con
     desktop.settler = toolkitSettler();
 }
 
-// The desktop portal, the route of desktops without wlroots screencopy (GNOME, KDE Plasma);
-// false when the session bus offers none.
-bool usePortal(Desktop &desktop)
+// The desktops' own interfaces, the routes of desktops without wlroots screencopy: KWin's
+// screenshot interface where the session bus has it (KDE Plasma), with the desktop portal
+// behind it for when KWin does not authorise this program; else the portal (GNOME). False when
+// the session bus offers neither.
+bool useDesktopInterfaces(Desktop &desktop)
 {
-    if (!PortalCaptureBackend::isAvailable()) {
+    std::unique_ptr<CaptureBackend> portal;
+    if (PortalCaptureBackend::isAvailable())
+        portal = std::make_unique<PortalCaptureBackend>();
+    else
         qCDebug(lcPlatform) << "desktop portal: the session bus offers no Screenshot portal";
+    if (KWinCaptureBackend::isAvailable()) {
+        qCDebug(lcPlatform) << "capture: KWin's screenshot interface (no wlroots screencopy)"
+                            << (portal ? "; the desktop portal if KWin refuses" : "");
+        desktop.capture = std::make_unique<KWinCaptureBackend>(std::move(portal));
+    } else if (portal) {
+        qCDebug(lcPlatform) << "capture: the desktop portal (no wlroots screencopy)";
+        desktop.capture = std::move(portal);
+    } else {
         return false;
     }
-    qCDebug(lcPlatform) << "capture: the desktop portal (no wlroots screencopy)";
-    desktop.capture = std::make_unique<PortalCaptureBackend>();
     desktop.settler = toolkitSettler();
     return true;
 }
@@ -118,6 +130,12 @@ Desktop loadDesktop(CaptureUse use)
     if (choice == "portal") {
         qCDebug(lcPlatform) << "capture: the desktop portal, as VO_CAPTURE_BACKEND asks";
         desktop.capture = std::make_unique<PortalCaptureBackend>();
+        desktop.settler = toolkitSettler();
+        return desktop;
+    }
+    if (choice == "kwin") {
+        qCDebug(lcPlatform) << "capture: KWin's screenshot interface, as VO_CAPTURE_BACKEND asks";
+        desktop.capture = std::make_unique<KWinCaptureBackend>(nullptr);
         desktop.settler = toolkitSettler();
         return desktop;
     }
@@ -144,7 +162,8 @@ Desktop loadDesktop(CaptureUse use)
     if (isWaylandSession()) {
         qCDebug(lcPlatform) << "session: Wayland (WAYLAND_DISPLAY" << qgetenv("WAYLAND_DISPLAY")
                             << ", XDG_SESSION_TYPE" << qgetenv("XDG_SESSION_TYPE") << ")";
-        if (!useScreencopy(desktop, use, "the Wayland session's compositor") && !usePortal(desktop))
+        if (!useScreencopy(desktop, use, "the Wayland session's compositor") &&
+            !useDesktopInterfaces(desktop))
             useNone(desktop, NoWaylandRoute);
         return desktop;
     }
@@ -158,7 +177,8 @@ Desktop loadDesktop(CaptureUse use)
     if (isXwayland(*connection)) {
         qCDebug(lcPlatform) << "session: the X server is Xwayland, whose root window shows only "
                                "X11 windows";
-        if (!useScreencopy(desktop, use, "the compositor behind Xwayland") && !usePortal(desktop))
+        if (!useScreencopy(desktop, use, "the compositor behind Xwayland") &&
+            !useDesktopInterfaces(desktop))
             useNone(desktop, NoWaylandRoute);
         return desktop;
     }

@@ -102,20 +102,20 @@ public:
     QString path() const { return m_dir.path(); }
     QString output() const { return m_dir.path() + "/shots"; }
 
-    // Runs the program in the desktop session, with the portal backend forced unless the
-    // loader is to choose; presses Return now and then on keyboard, if given, until the program
-    // ends (its message box waits for an answer).
-    Run run(const QStringList &arguments, GnomeKeyboard *keyboard = nullptr,
-            bool loaderChooses = false) const
+    // Runs the program in the desktop session with the backend VO_CAPTURE_BACKEND names (the
+    // loader chooses when it is empty); presses Return now and then on keyboard, if given,
+    // until the program ends (its message box waits for an answer).
+    Run run(const QStringList &arguments, const QString &backend,
+            GnomeKeyboard *keyboard = nullptr) const
     {
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HOME", m_dir.path());
         environment.insert("XDG_CONFIG_HOME", m_dir.path() + "/config");
-        if (loaderChooses)
+        if (backend.isEmpty())
             environment.remove("VO_CAPTURE_BACKEND");
         else
-            environment.insert("VO_CAPTURE_BACKEND", "portal");
+            environment.insert("VO_CAPTURE_BACKEND", backend);
         environment.insert("QT_QPA_PLATFORM", "wayland");
         program.setProcessEnvironment(environment);
         program.start(QStringLiteral(VO_PROGRAM), arguments);
@@ -216,6 +216,7 @@ private slots:
     void capturesTheWindowOnTheScreen_data();
     void capturesTheWindowOnTheScreen();
     void refusalEndsWithTheMessage();
+    void capturesThroughKWinsOwnInterface();
 };
 
 // The session's variables become this process's: the window and the program run in it, and
@@ -236,21 +237,22 @@ void tst_DesktopCapture::initTestCase()
 
 void tst_DesktopCapture::capturesTheWindowOnTheScreen_data()
 {
-    QTest::addColumn<bool>("loaderChooses");
-    QTest::newRow("portal forced") << false;
-    // Neither GNOME nor KWin offers wlroots screencopy: the loader takes the portal.
-    QTest::newRow("loader's choice") << true;
+    QTest::addColumn<QString>("backend");
+    QTest::newRow("portal forced") << QStringLiteral("portal");
+    // Neither desktop offers wlroots screencopy. GNOME: the portal. KWin: its own interface,
+    // which refuses the program (no desktop entry names it), then the portal.
+    QTest::newRow("loader's choice") << QString();
 }
 
 void tst_DesktopCapture::capturesTheWindowOnTheScreen()
 {
-    QFETCH(bool, loaderChooses);
+    QFETCH(QString, backend);
     ColourWindowProcess window(QRect(), QStringLiteral("quadrants"));
     QVERIFY(window.isReady());
     Home home;
     const QDateTime start = QDateTime::currentDateTime();
 
-    const Run run = home.run({"--capture"}, nullptr, loaderChooses);
+    const Run run = home.run({"--capture"}, backend);
 
     QVERIFY2(run.status == 0, qPrintable(QString::number(run.status) + ' ' + run.err));
     const QString file = home.output() + "/shot-1.bmp";
@@ -274,7 +276,7 @@ void tst_DesktopCapture::refusalEndsWithTheMessage()
     const QDateTime start = QDateTime::currentDateTime();
 
     // The box of the message is answered with Return.
-    const Run run = home.run({"--capture"}, &keyboard);
+    const Run run = home.run({"--capture"}, QStringLiteral("portal"), &keyboard);
 
     QVERIFY2(run.status == 1, qPrintable(QString::number(run.status) + ' ' + run.err));
     QVERIFY(run.out.isEmpty());
@@ -284,6 +286,32 @@ void tst_DesktopCapture::refusalEndsWithTheMessage()
     // The message (echoed on standard error) names the refusal and where to allow screenshots.
     QVERIFY2(run.err.contains("refused to let the program take screenshots; allow screenshots"),
              qPrintable(run.err));
+}
+
+// With a desktop entry in the desktop's own data folder that names the program by its full path
+// and asks for the interface, KWin hands the program its screenshots (no portal behind it).
+void tst_DesktopCapture::capturesThroughKWinsOwnInterface()
+{
+    if (onGnome())
+        QSKIP("KWin's own interface is KDE Plasma's");
+    const QString applications = desktopFolder() + "/home/.local/share/applications";
+    QVERIFY(QDir().mkpath(applications));
+    QFile entry(applications + "/vo-test.desktop");
+    QVERIFY(entry.open(QIODevice::WriteOnly));
+    entry.write("[Desktop Entry]\nType=Application\nName=Test\nExec=" VO_PROGRAM
+                "\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n");
+    entry.close();
+    const std::unique_ptr<QFile, bool (*)(QFile *)> removeIt(
+        &entry, [](QFile *file) { return file->remove(); });
+    ColourWindowProcess window(QRect(), QStringLiteral("quadrants"));
+    QVERIFY(window.isReady());
+    Home home;
+
+    const Run run = home.run({"--capture"}, QStringLiteral("kwin"));
+
+    QVERIFY2(run.status == 0, qPrintable(QString::number(run.status) + ' ' + run.err));
+    const QString mismatch = quadrantsMismatch(QImage(home.output() + "/shot-1.bmp"));
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
 }
 
 QTEST_GUILESS_MAIN(tst_DesktopCapture)

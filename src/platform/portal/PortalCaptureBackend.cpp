@@ -1,6 +1,6 @@
 #include "PortalCaptureBackend.h"
 
-#include "PngPixels.h"
+#include "PngDecoder.h"
 #include "PortalRequest.h"
 
 #include <QCoreApplication>
@@ -42,11 +42,11 @@ bool writtenSince(const QFileInfo &file, const QDateTime &callStart)
 }
 
 // Reads the portal's PNG into a picture of the screen's usual layout, 32-bit RGB: what portals
-// write through PngPixels, in memory mapped while the portal worked; anything else through Qt's
+// write through PngDecoder, in memory mapped while the portal worked; anything else through Qt's
 // general reader.
 imaging::Picture readPicture(const QString &path, PixelMemory memory)
 {
-    if (auto pixels = PngPixels::decode(path, std::move(memory)))
+    if (auto pixels = PngDecoder::decode(path, std::move(memory)))
         return imaging::Picture(std::move(pixels));
     QImageReader reader(path);
     reader.setAutoTransform(false);
@@ -117,7 +117,7 @@ imaging::Picture PortalCaptureBackend::captureScreen()
     call << QString() << options;
     // The memory for the picture is mapped while the portal takes the screenshot: its first
     // touch would otherwise cost about as much as decoding the PNG.
-    const std::size_t bytes = PngPixels::memoryFor(expectedSize(m_lastSize));
+    const std::size_t bytes = PngDecoder::memoryFor(expectedSize(m_lastSize));
     std::future<PixelMemory> memory =
         std::async(std::launch::async, [bytes] { return PixelMemory(bytes); });
     const QDateTime callStart = QDateTime::currentDateTime();

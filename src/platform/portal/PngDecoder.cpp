@@ -1,4 +1,4 @@
-#include "PngPixels.h"
+#include "PngDecoder.h"
 
 #include <QFile>
 
@@ -224,16 +224,7 @@ bool convertRows(const Header &header, std::uint8_t *memory, const std::uint8_t 
 
 } // namespace
 
-PngPixels::PngPixels(QSize size, PixelMemory memory)
-    : imaging::Picture::Data(imaging::PixelLayout{size.width(), size.height(), 32,
-                                                  std::size_t(size.width()) * 4, 0xff0000u, 0xff00u,
-                                                  0xffu},
-                             {})
-    , m_memory(std::move(memory))
-{
-}
-
-std::size_t PngPixels::memoryFor(QSize size)
+std::size_t PngDecoder::memoryFor(QSize size)
 {
     if (size.isEmpty())
         return 0;
@@ -243,7 +234,7 @@ std::size_t PngPixels::memoryFor(QSize size)
     return filteredOffset(rgba) + filteredBytes(rgba) + filteredBytes(rgba) / 2;
 }
 
-std::shared_ptr<const PngPixels> PngPixels::decode(const QString &path, PixelMemory memory)
+std::shared_ptr<const MappedPixels> PngDecoder::decode(const QString &path, PixelMemory memory)
 {
     const MappedFile file(path);
     const std::uint8_t *data = file.data();
@@ -305,8 +296,9 @@ std::shared_ptr<const PngPixels> PngPixels::decode(const QString &path, PixelMem
                                : convertRows<3>(*header, memory.data(), memory.data() + offset);
     if (!converted)
         return nullptr;
-    return std::make_shared<const PngPixels>(QSize(int(header->width), int(header->height)),
-                                             std::move(memory));
+    const auto width = int(header->width);
+    return std::make_shared<const MappedPixels>(width, int(header->height), std::size_t(width) * 4,
+                                                std::move(memory));
 }
 
 } // namespace platform

@@ -2,7 +2,7 @@
 // over several chunks, decoded pixel for pixel as written (and as Qt's general reader reads
 // them); and the files it must leave to the general reader or refuse.
 
-#include "PngPixels.h"
+#include "PngDecoder.h"
 
 #include <QFile>
 #include <QImage>
@@ -15,7 +15,7 @@
 #include <cstring>
 
 using platform::PixelMemory;
-using platform::PngPixels;
+using platform::PngDecoder;
 
 namespace {
 
@@ -94,7 +94,7 @@ QByteArray pngOf(const QImage &image, int channels)
 
 } // namespace
 
-class tst_PngPixels : public QObject
+class tst_PngDecoder : public QObject
 {
     Q_OBJECT
 
@@ -128,8 +128,8 @@ private slots:
         QCOMPARE(QImage(path).convertToFormat(QImage::Format_RGB32), image);
         // Prepared memory of the right size, and none.
         for (const bool prepared : {true, false}) {
-            const auto pixels = PngPixels::decode(
-                path, prepared ? PixelMemory(PngPixels::memoryFor(image.size())) : PixelMemory());
+            const auto pixels = PngDecoder::decode(
+                path, prepared ? PixelMemory(PngDecoder::memoryFor(image.size())) : PixelMemory());
             QVERIFY(pixels);
             QCOMPARE(pixels->layout.width, image.width());
             QCOMPARE(pixels->layout.height, image.height());
@@ -161,10 +161,10 @@ private slots:
                                   saved("not-png.png", "GIF89a"),
                                   m_dir.filePath("missing.png")};
         for (const QString &path : refused)
-            QVERIFY2(!PngPixels::decode(path, PixelMemory()), qPrintable(path));
-        QVERIFY(PngPixels::decode(saved("whole.png", whole), PixelMemory()));
+            QVERIFY2(!PngDecoder::decode(path, PixelMemory()), qPrintable(path));
+        QVERIFY(PngDecoder::decode(saved("whole.png", whole), PixelMemory()));
     }
 };
 
-QTEST_GUILESS_MAIN(tst_PngPixels)
-#include "tst_pngpixels.moc"
+QTEST_GUILESS_MAIN(tst_PngDecoder)
+#include "tst_pngdecoder.moc"

@@ -1,5 +1,5 @@
 #pragma once
-// PngPixels: the pixels of a screenshot PNG, decoded into 32-bit XRGB (the screen's usual layout)
+// PngDecoder: reads a screenshot PNG into pixels of 32-bit XRGB (the screen's usual layout)
 // in memory of its own. Reads what desktop portals write: 8 bits per channel, RGB or RGBA, not
 // interlaced; alpha is dropped (screenshots are opaque). decode() returns null for any other
 // kind of PNG, and for a damaged or truncated file, so that the caller can try a general reader.
@@ -10,7 +10,7 @@
 // caller may have mapped beforehand (memoryFor(), PixelMemory): no other buffer the size of
 // the picture is touched.
 
-#include "PictureData.h"
+#include "MappedPixels.h"
 #include "PixelMemory.h"
 
 #include <QSize>
@@ -20,7 +20,7 @@
 
 namespace platform {
 
-class PngPixels final : public imaging::Picture::Data
+class PngDecoder
 {
 public:
     // The bytes decode() can use for a PNG of this size without mapping memory of its own.
@@ -28,18 +28,7 @@ public:
 
     // memory: prepared by the caller (memoryFor() of the expected size), or empty; decode() maps
     // its own when it is empty or too small.
-    static std::shared_ptr<const PngPixels> decode(const QString &path, PixelMemory memory);
-
-    bool waitForRows(int) const override { return true; }
-    const std::uint8_t *scanLine(int y) const override
-    {
-        return m_memory.data() + layout.stride * static_cast<std::size_t>(y);
-    }
-
-    PngPixels(QSize size, PixelMemory memory); // for decode()
-
-private:
-    PixelMemory m_memory;
+    static std::shared_ptr<const MappedPixels> decode(const QString &path, PixelMemory memory);
 };
 
 } // namespace platform

@@ -2,7 +2,7 @@
 // PixelMemory: an anonymous private mapping whose pages are in place and written once from the
 // start, so that writing a picture into it takes no page fault. On this kind of machine
 // the first touch of a page costs 15 to 45 us, as much as decoding the picture itself, so the
-// portal backend maps the memory on a second thread while the portal is still taking the
+// desktop backends map the memory on a second thread while the desktop is still taking the
 // screenshot. Empty (data() null) when nothing could be mapped. Movable, not copyable; unmaps
 // once.
 
