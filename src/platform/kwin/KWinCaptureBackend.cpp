@@ -127,7 +127,6 @@ imaging::Picture KWinCaptureBackend::capture(const QString &screen)
         return fail(QStringLiteral("no pipe for the screenshot (%1)")
                         .arg(QString::fromLocal8Bit(std::strerror(errno))),
                     false);
-    fcntl(pipe[0], F_SETPIPE_SZ, 1 << 20); // fewer, larger reads; the default size is fine too
     const QSize expected = m_lastSize.isValid() ? m_lastSize : primaryScreenSize();
     const auto expectedBytes = std::size_t(std::max(0, expected.width())) * 4 *
                                std::size_t(std::max(0, expected.height()));
@@ -137,19 +136,23 @@ imaging::Picture KWinCaptureBackend::capture(const QString &screen)
         return received;
     });
 
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QLatin1String(Service), QLatin1String(ObjectPath), QLatin1String(Interface),
-        screen.isEmpty() ? QStringLiteral("CaptureActiveScreen") : QStringLiteral("CaptureScreen"));
-    if (!screen.isEmpty())
-        call << screen;
-    const QVariantMap options{{QStringLiteral("native-resolution"), true},
-                              {QStringLiteral("include-cursor"), false}};
-    call << options << QVariant::fromValue(QDBusUnixFileDescriptor(pipe[1]));
     QElapsedTimer clock;
     clock.start();
-    const QDBusMessage reply =
-        QDBusConnection::sessionBus().call(call, QDBus::Block, CallTimeoutMs);
-    close(pipe[1]); // KWin holds its own copy until it has written everything
+    // The pipe's end for KWin lives only in the message, which goes before the reading waits
+    // for the end of the pipe: KWin's copy is then the last one.
+    const QDBusMessage reply = [&] {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QLatin1String(Service), QLatin1String(ObjectPath), QLatin1String(Interface),
+            screen.isEmpty() ? QStringLiteral("CaptureActiveScreen")
+                             : QStringLiteral("CaptureScreen"));
+        if (!screen.isEmpty())
+            call << screen;
+        const QVariantMap options{{QStringLiteral("native-resolution"), true},
+                                  {QStringLiteral("include-cursor"), false}};
+        call << options << QVariant::fromValue(QDBusUnixFileDescriptor(pipe[1]));
+        close(pipe[1]);
+        return QDBusConnection::sessionBus().call(call, QDBus::Block, CallTimeoutMs);
+    }();
     const qint64 answeredAt = clock.nsecsElapsed();
 
     if (reply.type() != QDBusMessage::ReplyMessage) {
@@ -183,7 +186,7 @@ imaging::Picture KWinCaptureBackend::capture(const QString &screen)
         height <= 0 || stride < std::size_t(width) * 4 ||
         received.length != stride * std::size_t(height))
         return fail(QStringLiteral("KWin's screenshot came incomplete or in an unknown form"),
-                    false);
+                    true); // another attempt would wait as long again
     m_lastSize = QSize(width, height);
     qCDebug(lcPlatform, "KWin: answered in %.1f ms; its pixels read %.1f ms after that",
             double(answeredAt) / 1e6, double(clock.nsecsElapsed() - answeredAt) / 1e6);
