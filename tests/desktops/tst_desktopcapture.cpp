@@ -301,10 +301,12 @@ void tst_DesktopCapture::capturesThroughKWinsOwnInterface()
     entry.write("[Desktop Entry]\nType=Application\nName=Test\nExec=" VO_PROGRAM
                 "\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n");
     entry.close();
-    // KWin finds entries through the KService cache, which this brings up to date at once
-    // (its own check for new entries may not cover a folder made after it was built).
+    // KWin finds entries through the KService cache: this brings it up to date at once (its
+    // own check may not cover a folder made after the cache was built), and KWin looks at the
+    // cache again only 1.5 s after its last look.
     QCOMPARE(
         QProcess::execute(QStringLiteral("kbuildsycoca5"), {QStringLiteral("--noincremental")}), 0);
+    QTest::qWait(2000);
     const std::unique_ptr<QFile, bool (*)(QFile *)> removeIt(
         &entry, [](QFile *file) { return file->remove(); });
     ColourWindowProcess window(QRect(), QStringLiteral("quadrants"));
