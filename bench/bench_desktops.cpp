@@ -1,0 +1,291 @@
+// bench_desktops [gnome] [kwin]: the program's capture through the desktops' own interfaces, at
+// 1920x1080 on the headless GNOME Shell and KWin of the heavy-desktop tests (their fixtures),
+// each showing another program's full-screen window of photo-like content. Each round runs
+// `vistarel-ombrix --capture` (JPEG at quality 85) once per route: the desktop portal on both,
+// and on KWin also KWin's own interface (a desktop entry in the session authorises the
+// program). From each run: the desktop's answer (the call to its answer, from the vo.platform
+// log) and the program's own time on top of it (from the answer to the file's path on standard
+// output: reading the pixels, the wait after the capture, the JPEG). Medians of
+// VO_BENCH_REPETITIONS rounds (9). Needs the packages of scripts/install-desktops.
+
+#include "PhotoContent.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QProcess>
+#include <QRasterWindow>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// The full-screen window of photo-like content (this program, --photo).
+class PhotoWindow : public QRasterWindow
+{
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        const QSize size = this->size() * devicePixelRatio();
+        if (m_image.size() != size)
+            m_image = bench::photoContent(size.width(), size.height());
+        QPainter(this).drawImage(QRect(QPoint(0, 0), this->size()), m_image);
+        if (size.width() >= 1920 && !m_ready) {
+            m_ready = true;
+            QTimer::singleShot(500, [] {
+                std::puts("ready");
+                std::fflush(stdout);
+            });
+        }
+    }
+
+private:
+    QImage m_image;
+    bool m_ready = false;
+};
+
+int photoMain(int argc, char *argv[])
+{
+    QGuiApplication application(argc, argv);
+    PhotoWindow window;
+    window.showFullScreen();
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char buffer[64];
+        if (read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
+            QGuiApplication::quit();
+    });
+    return QGuiApplication::exec();
+}
+
+// A desktop started by its fixture, with the session's environment.
+class Desktop
+{
+public:
+    explicit Desktop(const QString &name)
+        : m_fixture(QStringLiteral(VO_FIXTURES "/%1-fixture").arg(name))
+        , m_folder(m_dir.filePath(name))
+    {
+        m_running = QProcess::execute(m_fixture, {"start", m_folder}) == 0;
+        QFile session(m_folder + "/session.env");
+        if (!m_running || !session.open(QIODevice::ReadOnly))
+            return;
+        m_environment = QProcessEnvironment::systemEnvironment();
+        m_environment.remove("DISPLAY");
+        while (!session.atEnd()) {
+            const QString line = QString::fromUtf8(session.readLine().trimmed());
+            const qsizetype equals = line.indexOf('=');
+            if (equals > 0)
+                m_environment.insert(line.left(equals), line.mid(equals + 1));
+        }
+        m_environment.insert("QT_QPA_PLATFORM", "wayland");
+    }
+    ~Desktop()
+    {
+        if (m_running)
+            QProcess::execute(m_fixture, {"stop", m_folder});
+    }
+    bool isRunning() const { return m_running; }
+    QString home() const { return m_folder + "/home"; }
+    QProcessEnvironment environment() const { return m_environment; }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_fixture;
+    QString m_folder;
+    bool m_running = false;
+    QProcessEnvironment m_environment;
+};
+
+struct Timing
+{
+    double answer = 0; // the desktop's answer, ms
+    double own = 0;    // from the answer to the file's path, ms
+    double whole = 0;  // the process from start to exit, ms
+};
+
+// One `--capture` through route ("portal" or "kwin"), timed by the lines it writes as they come.
+bool captureOnce(const Desktop &desktop, const QString &route, const QString &home, Timing &timing)
+{
+    QProcess program;
+    QProcessEnvironment environment = desktop.environment();
+    environment.insert("HOME", home);
+    environment.insert("XDG_CONFIG_HOME", home + "/config");
+    environment.insert("VO_CAPTURE_BACKEND", route);
+    environment.insert("QT_LOGGING_RULES", "vo.platform.debug=true");
+    program.setProcessEnvironment(environment);
+    static const QRegularExpression answered(QStringLiteral("answered in ([0-9.]+) ms"));
+    QElapsedTimer clock;
+    double answeredAt = -1, pathAt = -1;
+    QObject::connect(&program, &QProcess::readyReadStandardError, [&] {
+        while (program.canReadLine()) {
+            const QRegularExpressionMatch match =
+                answered.match(QString::fromUtf8(program.readLine()));
+            if (match.hasMatch()) {
+                answeredAt = double(clock.nsecsElapsed()) / 1e6;
+                timing.answer = match.captured(1).toDouble();
+            }
+        }
+    });
+    QObject::connect(&program, &QProcess::readyReadStandardOutput, [&] {
+        if (pathAt < 0)
+            pathAt = double(clock.nsecsElapsed()) / 1e6;
+        program.readAllStandardOutput();
+    });
+    clock.start();
+    program.setReadChannel(QProcess::StandardError);
+    program.start(QStringLiteral(VO_PROGRAM), {"--capture"});
+    if (!program.waitForFinished(60000) || program.exitCode() != 0 || answeredAt < 0 ||
+        pathAt < 0) {
+        program.kill();
+        program.waitForFinished();
+        return false;
+    }
+    timing.whole = double(clock.nsecsElapsed()) / 1e6;
+    timing.own = pathAt - answeredAt;
+    return true;
+}
+
+struct Route
+{
+    QString label;
+    QString backend;
+    std::vector<Timing> timings;
+};
+
+// Runs the rounds on one desktop; returns its routes, or nothing when the desktop or a capture
+// failed.
+std::vector<Route> benchDesktop(const QString &name, int rounds)
+{
+    Desktop desktop(name);
+    if (!desktop.isRunning()) {
+        std::fprintf(stderr, "bench_desktops: %s did not start\n", qPrintable(name));
+        return {};
+    }
+    std::vector<Route> routes{{"desktop portal", "portal", {}}};
+    if (name == QLatin1String("kwin")) {
+        routes.push_back({"KWin's interface", "kwin", {}});
+        const QString applications = desktop.home() + "/.local/share/applications";
+        QDir().mkpath(applications);
+        QFile entry(applications + "/vo-bench.desktop");
+        if (entry.open(QIODevice::WriteOnly))
+            entry.write("[Desktop Entry]\nType=Application\nName=Bench\nExec=" VO_PROGRAM
+                        "\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n");
+        entry.close();
+        QProcess cache;
+        cache.setProcessEnvironment(desktop.environment());
+        cache.start("kbuildsycoca5", {"--noincremental"});
+        cache.waitForFinished(60000);
+        QThread::msleep(2000); // KWin looks at its cache again 1.5 s after its last look
+    }
+    QProcess photo;
+    photo.setProcessEnvironment(desktop.environment());
+    photo.start(QCoreApplication::applicationFilePath(), {"--photo"});
+    if (!photo.waitForReadyRead(30000) || !photo.readLine().startsWith("ready")) {
+        std::fprintf(stderr, "bench_desktops: no photo window on %s\n", qPrintable(name));
+        return {};
+    }
+    QTemporaryDir home;
+    QDir().mkpath(home.filePath("config/Kestrelby"));
+    QDir().mkpath(home.filePath("shots"));
+    QFile settings(home.filePath("config/Kestrelby/Vistarel Ombrix.conf"));
+    if (settings.open(QIODevice::WriteOnly))
+        settings.write("[General]\nText1=" + home.filePath("shots").toUtf8() +
+                       "\nText2=shot-\nOption1=False\nOption2=True\nOption4=True\n"
+                       "Option5=False\n");
+    settings.close();
+    Timing warmUp;
+    for (Route &route : routes)
+        captureOnce(desktop, route.backend, home.path(), warmUp);
+    for (int round = 0; round < rounds; ++round) {
+        for (Route &route : routes) {
+            Timing timing;
+            if (!captureOnce(desktop, route.backend, home.path(), timing)) {
+                std::fprintf(stderr, "bench_desktops: a capture through %s on %s failed\n",
+                             qPrintable(route.backend), qPrintable(name));
+                return {};
+            }
+            route.timings.push_back(timing);
+        }
+        for (const QString &file : QDir(home.filePath("shots")).entryList(QDir::Files))
+            QFile::remove(home.filePath("shots/" + file));
+    }
+    photo.closeWriteChannel();
+    if (!photo.waitForFinished(3000))
+        photo.kill();
+    return routes;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc > 1 && qstrcmp(argv[1], "--photo") == 0)
+        return photoMain(argc, argv);
+    QCoreApplication application(argc, argv);
+    QStringList desktops = application.arguments().mid(1);
+    if (desktops.isEmpty())
+        desktops = {"gnome", "kwin"};
+    const int rounds = qEnvironmentVariableIsSet("VO_BENCH_REPETITIONS")
+                           ? qEnvironmentVariableIntValue("VO_BENCH_REPETITIONS")
+                           : 9;
+    std::printf("desktops at 1920x1080, vistarel-ombrix --capture (JPEG q85) over another "
+                "program's full-screen photo-like window (medians of %d rounds):\n",
+                rounds);
+    QString last = QStringLiteral("desktops");
+    int status = 0;
+    for (const QString &name : desktops) {
+        const std::vector<Route> routes = benchDesktop(name, rounds);
+        if (routes.empty()) {
+            status = 1;
+            continue;
+        }
+        for (const Route &route : routes) {
+            std::vector<double> answers, own, whole;
+            for (const Timing &timing : route.timings) {
+                answers.push_back(timing.answer);
+                own.push_back(timing.own);
+                whole.push_back(timing.whole);
+            }
+            std::printf("  %-6s %-17s answer %6.1f ms, own time after it %5.1f ms (%4.1f %%), "
+                        "whole process %6.1f ms\n",
+                        qPrintable(name), qPrintable(route.label), median(answers), median(own),
+                        100 * median(own) / median(answers), median(whole));
+            last += QStringLiteral(" %1-%2=%3")
+                        .arg(name, route.backend)
+                        .arg(median(own) / median(answers), 0, 'f', 3);
+        }
+        if (routes.size() == 2) {
+            std::vector<double> portal, kwin;
+            for (const Timing &timing : routes[0].timings)
+                portal.push_back(timing.whole);
+            for (const Timing &timing : routes[1].timings)
+                kwin.push_back(timing.whole);
+            last += QStringLiteral(" %1-kwin/portal=%2")
+                        .arg(name)
+                        .arg(median(kwin) / median(portal), 0, 'f', 2);
+        }
+    }
+    std::printf("%s\n", qPrintable(last));
+    return status;
+}
