@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include <unistd.h>
@@ -134,9 +135,11 @@ bool captureOnce(const Desktop &desktop, const QString &route, const QString &ho
     environment.insert("VO_CAPTURE_BACKEND", route);
     environment.insert("QT_LOGGING_RULES", "vo.platform.debug=true");
     program.setProcessEnvironment(environment);
-    static const QRegularExpression answered(QStringLiteral("answered in ([0-9.]+) ms"));
+    // Logged once the pixels are read: the answer, then the reading's own time.
+    static const QRegularExpression answered(QStringLiteral(
+        "answered in ([0-9.]+) ms; (?:its picture read in|its pixels read) ([0-9.]+) ms"));
     QElapsedTimer clock;
-    double answeredAt = -1, pathAt = -1;
+    double answeredAt = -1, pathAt = -1, reading = 0;
     QObject::connect(&program, &QProcess::readyReadStandardError, [&] {
         while (program.canReadLine()) {
             const QRegularExpressionMatch match =
@@ -144,6 +147,7 @@ bool captureOnce(const Desktop &desktop, const QString &route, const QString &ho
             if (match.hasMatch()) {
                 answeredAt = double(clock.nsecsElapsed()) / 1e6;
                 timing.answer = match.captured(1).toDouble();
+                reading = match.captured(2).toDouble();
             }
         }
     });
@@ -157,12 +161,13 @@ bool captureOnce(const Desktop &desktop, const QString &route, const QString &ho
     program.start(QStringLiteral(VO_PROGRAM), {"--capture"});
     if (!program.waitForFinished(60000) || program.exitCode() != 0 || answeredAt < 0 ||
         pathAt < 0) {
+        std::fprintf(stderr, "%s\n", program.readAllStandardError().constData());
         program.kill();
         program.waitForFinished();
         return false;
     }
     timing.whole = double(clock.nsecsElapsed()) / 1e6;
-    timing.own = pathAt - answeredAt;
+    timing.own = pathAt - answeredAt + reading;
     return true;
 }
 
@@ -199,6 +204,12 @@ std::vector<Route> benchDesktop(const QString &name, int rounds)
         QThread::msleep(2000); // KWin looks at its cache again 1.5 s after its last look
     }
     QProcess photo;
+    const std::unique_ptr<QProcess, void (*)(QProcess *)> closePhoto(&photo, [](QProcess *window) {
+        window->closeWriteChannel();
+        if (!window->waitForFinished(3000))
+            window->kill();
+        window->waitForFinished(3000);
+    });
     photo.setProcessEnvironment(desktop.environment());
     photo.start(QCoreApplication::applicationFilePath(), {"--photo"});
     if (!photo.waitForReadyRead(30000) || !photo.readLine().startsWith("ready")) {
@@ -230,9 +241,6 @@ std::vector<Route> benchDesktop(const QString &name, int rounds)
         for (const QString &file : QDir(home.filePath("shots")).entryList(QDir::Files))
             QFile::remove(home.filePath("shots/" + file));
     }
-    photo.closeWriteChannel();
-    if (!photo.waitForFinished(3000))
-        photo.kill();
     return routes;
 }
 
