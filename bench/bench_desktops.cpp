@@ -140,10 +140,12 @@ bool captureOnce(const Desktop &desktop, const QString &route, const QString &ho
         "answered in ([0-9.]+) ms; (?:its picture read in|its pixels read) ([0-9.]+) ms"));
     QElapsedTimer clock;
     double answeredAt = -1, pathAt = -1, reading = 0;
+    QString errors;
     QObject::connect(&program, &QProcess::readyReadStandardError, [&] {
         while (program.canReadLine()) {
-            const QRegularExpressionMatch match =
-                answered.match(QString::fromUtf8(program.readLine()));
+            const QString line = QString::fromUtf8(program.readLine());
+            errors += line;
+            const QRegularExpressionMatch match = answered.match(line);
             if (match.hasMatch()) {
                 answeredAt = double(clock.nsecsElapsed()) / 1e6;
                 timing.answer = match.captured(1).toDouble();
@@ -161,7 +163,8 @@ bool captureOnce(const Desktop &desktop, const QString &route, const QString &ho
     program.start(QStringLiteral(VO_PROGRAM), {"--capture"});
     if (!program.waitForFinished(60000) || program.exitCode() != 0 || answeredAt < 0 ||
         pathAt < 0) {
-        std::fprintf(stderr, "%s\n", program.readAllStandardError().constData());
+        std::fprintf(stderr, "status %d: %s%s\n", program.exitCode(), qPrintable(errors),
+                     program.readAllStandardError().constData());
         program.kill();
         program.waitForFinished();
         return false;
