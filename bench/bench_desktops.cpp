@@ -3,9 +3,10 @@
 // each showing another program's full-screen window of photo-like content. Each round runs
 // `vistarel-ombrix --capture` (JPEG at quality 85) once per route: the desktop portal on both,
 // and on KWin also KWin's own interface (a desktop entry in the session authorises the
-// program). From each run: the desktop's answer (the call to its answer, from the vo.platform
-// log) and the program's own time on top of it (from the answer to the file's path on standard
-// output: reading the pixels, the wait after the capture, the JPEG). Medians of
+// program). From each run: the desktop's answer (from the call to the answer, and for KWin to
+// the last of the pixels it writes into a pipe after it; from the vo.platform log) and the
+// program's own time on top of it (from the answer to the file's path on standard output:
+// reading the portal's PNG, the wait after the capture, the JPEG). Medians of
 // VO_BENCH_REPETITIONS rounds (9). Needs the packages of scripts/install-desktops.
 
 #include "PhotoContent.h"
@@ -135,9 +136,10 @@ bool captureOnce(const Desktop &desktop, const QString &route, const QString &ho
     environment.insert("VO_CAPTURE_BACKEND", route);
     environment.insert("QT_LOGGING_RULES", "vo.platform.debug=true");
     program.setProcessEnvironment(environment);
-    // Logged once the pixels are read: the answer, then the reading's own time.
+    // Logged once the pixels are in: the answer, then the portal's PNG read by the program (its
+    // own time), or KWin's pixels delivered through the pipe (KWin's time, part of its answer).
     static const QRegularExpression answered(QStringLiteral(
-        "answered in ([0-9.]+) ms; (?:its picture read in|its pixels read) ([0-9.]+) ms"));
+        "answered in ([0-9.]+) ms; its (picture read in|pixels all in) ([0-9.]+) ms"));
     QElapsedTimer clock;
     double answeredAt = -1, pathAt = -1, reading = 0;
     QString errors;
@@ -148,8 +150,13 @@ bool captureOnce(const Desktop &desktop, const QString &route, const QString &ho
             const QRegularExpressionMatch match = answered.match(line);
             if (match.hasMatch()) {
                 answeredAt = double(clock.nsecsElapsed()) / 1e6;
+                const bool ownReading = match.captured(2).startsWith(QLatin1String("picture"));
                 timing.answer = match.captured(1).toDouble();
-                reading = match.captured(2).toDouble();
+                reading = match.captured(3).toDouble();
+                if (!ownReading) {
+                    timing.answer += reading;
+                    reading = 0;
+                }
             }
         }
     });

@@ -188,7 +188,7 @@ imaging::Picture KWinCaptureBackend::capture(const QString &screen)
         return fail(QStringLiteral("KWin's screenshot came incomplete or in an unknown form"),
                     true); // another attempt would wait as long again
     m_lastSize = QSize(width, height);
-    qCDebug(lcPlatform, "KWin: answered in %.1f ms; its pixels read %.1f ms after that",
+    qCDebug(lcPlatform, "KWin: answered in %.1f ms; its pixels all in %.1f ms after that",
             double(answeredAt) / 1e6, double(clock.nsecsElapsed() - answeredAt) / 1e6);
 
     // KWin's images are 32-bit (A)RGB; opaque, as the screen is, their pixels are XRGB as they
