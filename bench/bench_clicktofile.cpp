@@ -7,6 +7,7 @@
 // interleaved rounds. Without arguments the program runs itself once per setup
 // (--setup NAME), each on a server of its own. With VO_BENCH_WAYLAND=1 it runs once, natively
 // on the Wayland compositor of WAYLAND_DISPLAY instead (bench_wayland starts a 1920x1080 sway).
+#include "BenchFigures.h"
 #include "PhotoContent.h"
 
 #include <BmpWriter.h>
@@ -48,18 +49,9 @@ extern char **environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ms(Clock::duration duration)
-{
-    return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
+using bench::Clock;
+using bench::median;
+using bench::ms;
 
 // The setups: the window manager and compositor that run on the server, if any.
 struct Setup

@@ -2,6 +2,7 @@
 // exit (its file written) at 1920x1080, next to scrot writing a JPEG of the same screen at the
 // same quality, on a private Xvfb of that size with photo-like content. Medians over
 // interleaved rounds; the last line is `commandline ours/scrot=<ratio>`.
+#include "BenchFigures.h"
 #include "PhotoContent.h"
 
 #include <QDir>
@@ -18,11 +19,7 @@
 
 namespace {
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
+using bench::median;
 
 // Runs a program to its end; its wall time in ms, or a negative value when it failed.
 double timed(const QString &program, const QStringList &arguments,

@@ -9,76 +9,27 @@
 // reading the portal's PNG, the wait after the capture, the JPEG). Medians of
 // VO_BENCH_REPETITIONS rounds (9). Needs the packages of scripts/install-desktops.
 
+#include "BenchFigures.h"
 #include "PhotoContent.h"
+#include "PhotoWindow.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QGuiApplication>
-#include <QPainter>
 #include <QProcess>
-#include <QRasterWindow>
 #include <QRegularExpression>
-#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
-#include <unistd.h>
-
 namespace {
 
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-// The full-screen window of photo-like content (this program, --photo).
-class PhotoWindow : public QRasterWindow
-{
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        const QSize size = this->size() * devicePixelRatio();
-        if (m_image.size() != size)
-            m_image = bench::photoContent(size.width(), size.height());
-        QPainter(this).drawImage(QRect(QPoint(0, 0), this->size()), m_image);
-        if (size.width() >= 1920 && !m_ready) {
-            m_ready = true;
-            QTimer::singleShot(500, [] {
-                std::puts("ready");
-                std::fflush(stdout);
-            });
-        }
-    }
-
-private:
-    QImage m_image;
-    bool m_ready = false;
-};
-
-int photoMain(int argc, char *argv[])
-{
-    QGuiApplication application(argc, argv);
-    PhotoWindow window;
-    window.showFullScreen();
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char buffer[64];
-        if (read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
-            QGuiApplication::quit();
-    });
-    return QGuiApplication::exec();
-}
+using bench::median;
 
 // A desktop started by its fixture, with the session's environment.
 class Desktop
@@ -259,7 +210,7 @@ std::vector<Route> benchDesktop(const QString &name, int rounds)
 int main(int argc, char *argv[])
 {
     if (argc > 1 && qstrcmp(argv[1], "--photo") == 0)
-        return photoMain(argc, argv);
+        return bench::photoWindowMain(argc, argv, true);
     QCoreApplication application(argc, argv);
     QStringList desktops = application.arguments().mid(1);
     if (desktops.isEmpty())

@@ -2,6 +2,7 @@
 // compares the capture and the writers with what a plain Qt program would do, as medians over
 // several repetitions. Run with --fresh or --fresh-cue it instead measures, in a fresh process,
 // the first capture+JPEG against the ones after it, and the first one's peak memory.
+#include "BenchFigures.h"
 #include "PhotoContent.h"
 
 #include <BmpWriter.h>
@@ -54,11 +55,7 @@ void runRounds(int repetitions, std::vector<Measurement *> measurements)
     }
 }
 
-double median(std::vector<double> times)
-{
-    std::sort(times.begin(), times.end());
-    return times.empty() ? 0 : times[times.size() / 2];
-}
+using bench::median;
 
 long statusKb(const char *field)
 {

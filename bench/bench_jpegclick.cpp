@@ -5,6 +5,7 @@
 // (encoded after it). The main window stands over a full-screen window of photo-like content
 // that must repaint when the main window goes. Medians over interleaved rounds. Last line:
 // `jpegclick click/(hide + max(wait, capture+write))=<ratio>`.
+#include "BenchFigures.h"
 #include "PhotoContent.h"
 
 #include <CaptureBackend.h>
@@ -41,18 +42,9 @@ extern char **environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ms(Clock::duration duration)
-{
-    return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
+using bench::Clock;
+using bench::median;
+using bench::ms;
 
 // A private 1920x1080 Xvfb for the run; DISPLAY points at it while it lives.
 class PrivateXvfb

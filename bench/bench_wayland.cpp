@@ -3,7 +3,9 @@
 // photo-like content; grim's whole process for comparison; a fresh process's first capture; and
 // click-to-file at 1920x1080 on a second sway (bench_clicktofile run there). Medians over
 // interleaved rounds.
+#include "BenchFigures.h"
 #include "PhotoContent.h"
+#include "PhotoWindow.h"
 
 #include <JpegWriter.h>
 #include <WaylandConnection.h>
@@ -14,35 +16,21 @@
 
 #include <QFile>
 #include <QGuiApplication>
-#include <QPainter>
 #include <QProcess>
-#include <QRasterWindow>
-#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ms(Clock::duration duration)
-{
-    return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
+using bench::Clock;
+using bench::median;
+using bench::ms;
 
 double timed(const std::function<void()> &run)
 {
@@ -111,43 +99,6 @@ private:
     bool m_ready = false;
 };
 
-class PhotoWindow : public QRasterWindow
-{
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        const QSize size = this->size() * devicePixelRatio();
-        if (m_image.size() != size)
-            m_image = bench::photoContent(size.width(), size.height());
-        QPainter(this).drawImage(QRect(QPoint(0, 0), this->size()), m_image);
-        if (size.width() >= 1920 && !m_ready) {
-            m_ready = true;
-            QTimer::singleShot(200, [] {
-                std::puts("ready");
-                std::fflush(stdout);
-            });
-        }
-    }
-
-private:
-    QImage m_image;
-    bool m_ready = false;
-};
-
-int photoMain(int argc, char *argv[])
-{
-    QGuiApplication application(argc, argv);
-    PhotoWindow window;
-    window.show();
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char buffer[64];
-        if (read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
-            QGuiApplication::quit();
-    });
-    return QGuiApplication::exec();
-}
-
 // A fresh process's first capture+JPEG on $WAYLAND_DISPLAY: connecting, binding, the capture
 // and the write; with prepared, the buffer is prepared first, as the program does on a cue
 // (the pointer over its window), and only the capture+JPEG counts.
@@ -205,7 +156,7 @@ int main(int argc, char *argv[])
 {
     const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray();
     if (mode == "--photo")
-        return photoMain(argc, argv);
+        return bench::photoWindowMain(argc, argv, false);
     if (mode == "--first-capture" || mode == "--first-capture-prepared")
         return firstCaptureMain(mode == "--first-capture-prepared");
 
