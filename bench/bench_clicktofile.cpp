@@ -8,6 +8,7 @@
 // (--setup NAME), each on a server of its own. With VO_BENCH_WAYLAND=1 it runs once, natively
 // on the Wayland compositor of WAYLAND_DISPLAY instead (bench_wayland starts a 1920x1080 sway).
 #include "BenchFigures.h"
+#include "ClickBench.h"
 #include "PhotoContent.h"
 
 #include <BmpWriter.h>
@@ -253,52 +254,9 @@ void setDesktopType(xcb_window_t window)
     xcb_disconnect(connection);
 }
 
-class QuietDialogs : public app::Dialogs
-{
-public:
-    void showMessage(const QString &title, const QString &text, Icon) override
-    {
-        std::fprintf(stderr, "bench_clicktofile: %s: %s\n", qPrintable(title), qPrintable(text));
-        ++failures;
-    }
-    std::optional<QString> askText(const QString &, const QString &) override
-    {
-        return std::nullopt;
-    }
-    QString chooseFolder(const QString &, const QString &) override { return {}; }
-    int failures = 0;
-};
-
-// Another application's full-screen window, repainting from its own backing store: the desktop
-// (a window manager keeps it below the others, without a frame). (xfwm4 takes a full-screen
-// window that bypasses it for a game's and shows it alone.)
-class PhotoWindow : public QWidget
-{
-public:
-    explicit PhotoWindow(QImage image)
-        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
-        , m_image(std::move(image))
-    {
-        setAttribute(Qt::WA_OpaquePaintEvent);
-    }
-
-protected:
-    void paintEvent(QPaintEvent *event) override
-    {
-        QPainter painter(this);
-        painter.drawImage(event->rect(), m_image, event->rect());
-    }
-
-private:
-    QImage m_image;
-};
-
-void settle(int milliseconds)
-{
-    const auto end = Clock::now() + std::chrono::milliseconds(milliseconds);
-    while (Clock::now() < end)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-}
+using bench::PhotoWindow;
+using bench::QuietDialogs;
+using bench::settle;
 
 // Pixels of the written picture that differ from the content under the window.
 qint64 differingPixels(const QString &file, const QImage &expected)
@@ -356,13 +314,16 @@ int runSetup(const Setup &setup, int argc, char *argv[])
     QDir().mkpath(folder);
 
     const QImage content = bench::photoContent(1920, 1080).convertToFormat(QImage::Format_RGB32);
-    PhotoWindow photo(content);
+    // Another application's full-screen window: the desktop (a window manager keeps it below
+    // the others, without a frame). (xfwm4 takes a full-screen window that bypasses it for a
+    // game's and shows it alone.)
+    PhotoWindow photo(content, {});
     photo.setGeometry(0, 0, 1920, 1080);
     setDesktopType(static_cast<xcb_window_t>(photo.winId()));
     photo.show();
     settle(300);
 
-    QuietDialogs dialogs;
+    QuietDialogs dialogs("bench_clicktofile");
     app::ErrorReporter reporter(dialogs);
     app::SettingsStore store(dir.path() + "/Vistarel Ombrix.conf");
     ui::MainWindow window(store);

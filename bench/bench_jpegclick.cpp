@@ -6,6 +6,7 @@
 // that must repaint when the main window goes. Medians over interleaved rounds. Last line:
 // `jpegclick click/(hide + max(wait, capture+write))=<ratio>`.
 #include "BenchFigures.h"
+#include "ClickBench.h"
 #include "PhotoContent.h"
 
 #include <CaptureBackend.h>
@@ -98,50 +99,9 @@ private:
     std::string m_display;
 };
 
-class QuietDialogs : public app::Dialogs
-{
-public:
-    void showMessage(const QString &title, const QString &text, Icon) override
-    {
-        std::fprintf(stderr, "bench_jpegclick: %s: %s\n", qPrintable(title), qPrintable(text));
-        ++failures;
-    }
-    std::optional<QString> askText(const QString &, const QString &) override
-    {
-        return std::nullopt;
-    }
-    QString chooseFolder(const QString &, const QString &) override { return {}; }
-    int failures = 0;
-};
-
-// Another application's full-screen window, repainting from its own backing store.
-class PhotoWindow : public QWidget
-{
-public:
-    explicit PhotoWindow(QImage image)
-        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint)
-        , m_image(std::move(image))
-    {
-        setAttribute(Qt::WA_OpaquePaintEvent);
-    }
-
-protected:
-    void paintEvent(QPaintEvent *event) override
-    {
-        QPainter painter(this);
-        painter.drawImage(event->rect(), m_image, event->rect());
-    }
-
-private:
-    QImage m_image;
-};
-
-void settle(int milliseconds)
-{
-    const auto end = Clock::now() + std::chrono::milliseconds(milliseconds);
-    while (Clock::now() < end)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-}
+using bench::PhotoWindow;
+using bench::QuietDialogs;
+using bench::settle;
 
 } // namespace
 
@@ -158,12 +118,12 @@ int main(int argc, char *argv[])
     const QString folder = dir.path() + "/out";
     QDir().mkpath(folder);
 
-    PhotoWindow photo(bench::photoContent(1920, 1080));
+    PhotoWindow photo(bench::photoContent(1920, 1080), Qt::X11BypassWindowManagerHint);
     photo.setGeometry(0, 0, 1920, 1080);
     photo.show();
     settle(300);
 
-    QuietDialogs dialogs;
+    QuietDialogs dialogs("bench_jpegclick");
     app::ErrorReporter reporter(dialogs);
     app::SettingsStore store(dir.path() + "/Vistarel Ombrix.conf");
     ui::MainWindow window(store);
