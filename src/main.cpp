@@ -90,7 +90,8 @@ int main(int argc, char *argv[])
         break;
     }
 
-    // Fonts and icon images load on a second core while the toolkit connects to the display.
+    // Fonts, the settings reader's scratch folders and the icon images are prepared on a second
+    // core while the toolkit connects to the display.
     std::optional<startup::StartUpPreload> preload;
     if (commandLine.action == startup::CommandLine::Action::Window)
         preload.emplace(startup::IconImagePaths());
@@ -107,6 +108,7 @@ int main(int argc, char *argv[])
     app::DesktopUrlOpener urlOpener;
     const platform::Desktop desktop = platform::loadDesktop();
 
+    preload->waitForFontConfiguration(); // the window's constructor lays out its first texts
     ui::MainWindow window(settings);
     window.failureRouting().setUntrappedFailures(&application.untrappedFailures());
     dialogs.setParentWindow(&window);

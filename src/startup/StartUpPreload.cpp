@@ -1,11 +1,14 @@
 #include "StartUpPreload.h"
 
+#include "IniText.h"
+
 #include <fontconfig/fontconfig.h>
 #include <system_error>
 
 namespace startup {
 
 StartUpPreload::StartUpPreload(QStringList iconPaths)
+    : m_fontsReady(m_fontsLoaded.get_future())
 {
     for (const QString &path : iconPaths)
         m_images.insert(path, QImage());
@@ -14,17 +17,25 @@ StartUpPreload::StartUpPreload(QStringList iconPaths)
             // Fontconfig keeps its configuration for the whole process and is thread-safe: the
             // toolkit's font database finds it loaded.
             FcInit();
+            m_fontsLoaded.set_value();
+            app::IniText::prepare();
             for (auto entry = m_images.begin(); entry != m_images.end(); ++entry)
                 entry.value() = QImage(entry.key());
         });
     } catch (const std::system_error &) {
         // No thread: the toolkit loads fontconfig itself, and image() reads the images.
+        m_fontsLoaded.set_value();
     }
 }
 
 StartUpPreload::~StartUpPreload()
 {
     waitForThread();
+}
+
+void StartUpPreload::waitForFontConfiguration()
+{
+    m_fontsReady.wait();
 }
 
 void StartUpPreload::waitForThread()

@@ -77,6 +77,11 @@ inScratchFile(const std::function<std::optional<Result>(const QString &fileTempl
 
 } // namespace
 
+void prepare()
+{
+    scratchFolders();
+}
+
 std::optional<Entries> parse(const QByteArray &bytes)
 {
     return inScratchFile<Entries>([&](const QString &fileTemplate) -> std::optional<Entries> {

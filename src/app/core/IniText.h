@@ -23,6 +23,10 @@ struct Entry
 };
 using Entries = QList<Entry>;
 
+// Finds the scratch folders and removes the files that killed copies left in them, which the
+// first conversion does otherwise; safe to call from any thread, once or more.
+void prepare();
+
 // What QSettings can read from bytes; lines it cannot read are left out. nullopt when no scratch
 // file could be made. Never throws.
 std::optional<Entries> parse(const QByteArray &bytes);
