@@ -3,6 +3,8 @@
 // window, and closing the window must end the program without writing a setting. Under a file
 // size limit the failed save is reported and leaves nothing behind.
 
+#include "XvfbServer.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -130,6 +132,14 @@ void tst_E2eCapture::fileSizeLimitIsReportedAndLeavesNoFile()
         settings.write("[General]\nText1=" + output.toUtf8() + "\nOption2=True\nOption5=True\n");
     }
 
+    // An X server of its own: on the shared one, after the other tests, the program now and then
+    // took no click at all (not understood; it never happened on a fresh server).
+    const testsupport::XvfbServer server({"-screen", "0", "1920x1080x24"});
+    QVERIFY(server.isRunning());
+    const QByteArray sharedDisplay = qgetenv("DISPLAY");
+    qputenv("DISPLAY", server.display().toLocal8Bit());
+    const auto restoreDisplay = qScopeGuard([&] { qputenv("DISPLAY", sharedDisplay); });
+
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", home.path());
@@ -147,8 +157,10 @@ void tst_E2eCapture::fileSizeLimitIsReportedAndLeavesNoFile()
         program.kill();
         program.waitForFinished(3000);
     });
-    const auto visible = [](const char *title) {
-        return xdotool({"search", "--onlyvisible", "--name", title})
+    // This program's windows only: the window of the test before may still be closing.
+    const auto visible = [&program](const char *title) {
+        return xdotool({"search", "--all", "--onlyvisible", "--pid",
+                        QString::number(program.processId()), "--name", title})
             .value_or(QString())
             .section('\n', 0, 0);
     };
@@ -156,13 +168,28 @@ void tst_E2eCapture::fileSizeLimitIsReportedAndLeavesNoFile()
     QString window;
     QTRY_VERIFY_WITH_TIMEOUT(!(window = visible("^Vistarel Ombrix$")).isEmpty(), 15000);
     QTest::qWait(300);
-    QVERIFY(xdotool({"mousemove", "--window", window, "268", "21"}));
-    QVERIFY(xdotool({"click", "1"}));
 
+    // A click that comes before the window has taken its place and input is lost on a busy
+    // machine: click again while nothing came of it.
     QString box;
-    QTRY_VERIFY_WITH_TIMEOUT(!(box = visible("^Application Error$")).isEmpty() ||
-                                 program.state() != QProcess::Running,
-                             15000);
+    const auto boxAppears = [&](int milliseconds) {
+        QElapsedTimer waited;
+        waited.start();
+        do {
+            if (!(box = visible("^Application Error$")).isEmpty())
+                return true;
+            QTest::qWait(100);
+        } while (waited.elapsed() < milliseconds && program.state() == QProcess::Running);
+        return false;
+    };
+    for (int click = 0; click < 3 && !boxAppears(click == 0 ? 0 : 5000); ++click) {
+        // Onto "Capture Now" where the window is now (it may have moved since it appeared), with
+        // the window on top of what earlier tests may have left on the display.
+        QVERIFY(xdotool({"windowraise", window}));
+        QVERIFY(xdotool({"mousemove", "--window", window, "268", "21"}));
+        QVERIFY(xdotool({"click", "1"}));
+    }
+    QVERIFY2(boxAppears(15000), "no report of the failed save");
     QCOMPARE(program.state(), QProcess::Running);
     QCOMPARE(QDir(output).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList());
@@ -273,4 +300,5 @@ void tst_E2eCapture::captureNowWritesTheScreenAndClosingEndsTheProgram()
 }
 
 QTEST_GUILESS_MAIN(tst_E2eCapture)
+#include "XvfbServer.h"
 #include "tst_e2e_capture.moc"

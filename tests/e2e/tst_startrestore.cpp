@@ -65,7 +65,7 @@ private slots:
 
         QString window;
         QTRY_VERIFY_WITH_TIMEOUT(
-            !(window = run({"search", "--onlyvisible", "--pid",
+            !(window = run({"search", "--all", "--onlyvisible", "--pid",
                             QString::number(program.processId()), "--name", "^Vistarel Ombrix$"})
                            .section('\n', 0, 0))
                  .isEmpty(),
