@@ -96,19 +96,18 @@ void useX11(Desktop &desktop, CaptureUse use, std::shared_ptr<X11Connection> con
 // the session bus offers neither.
 bool useDesktopInterfaces(Desktop &desktop)
 {
-    std::unique_ptr<CaptureBackend> portal;
-    if (PortalCaptureBackend::isAvailable())
-        portal = std::make_unique<PortalCaptureBackend>();
-    else
-        qCDebug(lcPlatform) << "desktop portal: the session bus offers no Screenshot portal";
     if (KWinCaptureBackend::isAvailable()) {
-        qCDebug(lcPlatform) << "capture: KWin's screenshot interface (no wlroots screencopy)"
-                            << (portal ? "; the desktop portal if KWin refuses" : "");
-        desktop.capture = std::make_unique<KWinCaptureBackend>(std::move(portal));
-    } else if (portal) {
+        // The portal is not asked whether it is there (which may start it) until KWin refuses:
+        // a call to a missing portal fails with its own message.
+        qCDebug(lcPlatform) << "capture: KWin's screenshot interface (no wlroots screencopy); "
+                               "the desktop portal if KWin refuses";
+        desktop.capture =
+            std::make_unique<KWinCaptureBackend>(std::make_unique<PortalCaptureBackend>());
+    } else if (PortalCaptureBackend::isAvailable()) {
         qCDebug(lcPlatform) << "capture: the desktop portal (no wlroots screencopy)";
-        desktop.capture = std::move(portal);
+        desktop.capture = std::make_unique<PortalCaptureBackend>();
     } else {
+        qCDebug(lcPlatform) << "desktop portal: the session bus offers no Screenshot portal";
         return false;
     }
     desktop.settler = toolkitSettler();

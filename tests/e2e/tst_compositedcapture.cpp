@@ -3,6 +3,8 @@
 // "Capture Now" writes must show those colours everywhere, nothing of the window, and the
 // window must come back where it was, on the screen, and (with a window manager) active.
 
+#include "ProgramHome.h"
+
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -138,23 +140,12 @@ void tst_CompositedCapture::capturesNeverShowTheWindow()
     FixtureScreen screen(display);
     QVERIFY2(screen.waitForCompositor(), "no compositing manager on the fixture's display");
 
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
-    const QString output = home.path() + "/shots";
-    QVERIFY(QDir().mkpath(output));
-    const QString settingsPath = home.path() + "/config/Kestrelby/Vistarel Ombrix.conf";
-    QVERIFY(QDir().mkpath(QFileInfo(settingsPath).path()));
-    {
-        QFile settings(settingsPath);
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write("[General]\nText1=" + output.toUtf8() +
-                       "\nText2=shot\nOption1=False\nOption2=True\nOption3=False\n"
-                       "Option4=False\nOption5=True\n");
-    }
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const testsupport::ProgramHome home("Text2=shot\nOption1=False\nOption2=True\nOption3=False\n"
+                                        "Option4=False\nOption5=True\n");
+    QVERIFY(home.isReady());
+    const QString output = home.output();
+    QProcessEnvironment environment = home.environment();
     environment.insert("DISPLAY", display);
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_CONFIG_HOME", home.path() + "/config");
     environment.remove("QT_QPA_PLATFORM");
 
     QProcess desktop;
@@ -222,4 +213,5 @@ void tst_CompositedCapture::capturesNeverShowTheWindow()
 }
 
 QTEST_GUILESS_MAIN(tst_CompositedCapture)
+#include "ProgramHome.h"
 #include "tst_compositedcapture.moc"

@@ -3,6 +3,7 @@
 // window, and closing the window must end the program without writing a setting. Under a file
 // size limit the failed save is reported and leaves nothing behind.
 
+#include "ProgramHome.h"
 #include "XvfbServer.h"
 
 #include <QDir>
@@ -120,17 +121,9 @@ private slots:
 // carries on.
 void tst_E2eCapture::fileSizeLimitIsReportedAndLeavesNoFile()
 {
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
-    const QString output = home.path() + "/shots";
-    QVERIFY(QDir().mkpath(output));
-    const QString settingsPath = home.path() + "/config/Kestrelby/Vistarel Ombrix.conf";
-    QVERIFY(QDir().mkpath(QFileInfo(settingsPath).path()));
-    {
-        QFile settings(settingsPath);
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write("[General]\nText1=" + output.toUtf8() + "\nOption2=True\nOption5=True\n");
-    }
+    const testsupport::ProgramHome home("Option2=True\nOption5=True\n");
+    QVERIFY(home.isReady());
+    const QString output = home.output();
 
     // An X server of its own: on the shared one, after the other tests, the program now and then
     // took no click at all (not understood; it never happened on a fresh server).
@@ -141,9 +134,7 @@ void tst_E2eCapture::fileSizeLimitIsReportedAndLeavesNoFile()
     const auto restoreDisplay = qScopeGuard([&] { qputenv("DISPLAY", sharedDisplay); });
 
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_CONFIG_HOME", home.path() + "/config");
+    QProcessEnvironment environment = home.environment();
     environment.insert("QT_QPA_PLATFORM", "xcb");
     program.setProcessEnvironment(environment);
     program.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -206,27 +197,16 @@ void tst_E2eCapture::fileSizeLimitIsReportedAndLeavesNoFile()
 
 void tst_E2eCapture::captureNowWritesTheScreenAndClosingEndsTheProgram()
 {
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
-    const QString output = home.path() + "/shots";
-    QVERIFY(QDir().mkpath(output));
-    const QString settingsPath = home.path() + "/config/Kestrelby/Vistarel Ombrix.conf";
-    QVERIFY(QDir().mkpath(QFileInfo(settingsPath).path()));
-    {
-        QFile settings(settingsPath);
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write("[General]\nText1=" + output.toUtf8() +
-                       "\nText2=e2e-\nOption1=False\nOption2=True\nOption3=False\n"
-                       "Option4=True\nOption5=False\n");
-    }
+    const testsupport::ProgramHome home("Text2=e2e-\nOption1=False\nOption2=True\nOption3=False\n"
+                                        "Option4=True\nOption5=False\n");
+    QVERIFY(home.isReady());
+    const QString output = home.output();
 
     Quadrants background;
     QVERIFY(background.isReady());
 
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_CONFIG_HOME", home.path() + "/config");
+    QProcessEnvironment environment = home.environment();
     environment.remove("QT_QPA_PLATFORM");
     program.setProcessEnvironment(environment);
     program.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -287,7 +267,7 @@ void tst_E2eCapture::captureNowWritesTheScreenAndClosingEndsTheProgram()
     }
 
     // Closing ends the program at once; nothing is written at exit.
-    QFile settings(settingsPath);
+    QFile settings(home.settingsPath());
     QVERIFY(settings.open(QIODevice::ReadOnly));
     const QByteArray before = settings.readAll();
     settings.close();

@@ -3,6 +3,7 @@
 // shows the full-screen window on the screen, and the portal's own file is gone.
 
 #include "ColourWindowProcess.h"
+#include "ProgramHome.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,14 +22,10 @@ private slots:
 
 void tst_PortalCapture::captureGoesThroughThePortalAndLeavesNoFile()
 {
-    QTemporaryDir home;
-    const QString shots = home.path() + "/shots";
-    QVERIFY(QDir().mkpath(shots) && QDir().mkpath(home.path() + "/config/Kestrelby"));
-    QFile settings(home.path() + "/config/Kestrelby/Vistarel Ombrix.conf");
-    QVERIFY(settings.open(QIODevice::WriteOnly));
-    settings.write("[General]\nText1=" + shots.toUtf8() +
-                   "\nText2=portal-\nOption1=False\nOption2=True\nOption4=False\nOption5=True\n");
-    settings.close();
+    const testsupport::ProgramHome home(
+        "Text2=portal-\nOption1=False\nOption2=True\nOption4=False\nOption5=True\n");
+    QVERIFY(home.isReady());
+    const QString shots = home.output();
     QFile::remove(QStringLiteral("/tmp/out.png")); // the wlr portal's file, from earlier runs
 
     const QColor colour(0x5a, 0x2e, 0x8c);
@@ -37,9 +34,7 @@ void tst_PortalCapture::captureGoesThroughThePortalAndLeavesNoFile()
     QTest::qWait(300);
 
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_CONFIG_HOME", home.path() + "/config");
+    QProcessEnvironment environment = home.environment();
     environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" VO_PORTAL_FOLDER "/bus");
     environment.insert("VO_CAPTURE_BACKEND", "portal");
     program.setProcessEnvironment(environment);

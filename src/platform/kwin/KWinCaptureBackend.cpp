@@ -2,6 +2,7 @@
 
 #include "MappedPixels.h"
 #include "PixelMemory.h"
+#include "PrimaryScreenSize.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -67,13 +68,6 @@ Received readAll(int fd, std::size_t expected)
         if (got > 0)
             received.length += std::size_t(got);
     }
-}
-
-// The primary screen's size in pixels, for the first capture's memory.
-QSize primaryScreenSize()
-{
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    return screen ? screen->geometry().size() * screen->devicePixelRatio() : QSize();
 }
 
 } // namespace

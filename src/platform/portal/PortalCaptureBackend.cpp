@@ -2,6 +2,7 @@
 
 #include "PngDecoder.h"
 #include "PortalRequest.h"
+#include "PrimaryScreenSize.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -13,11 +14,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
 #include <QLoggingCategory>
-#include <QScreen>
 #include <QUrl>
 
 #include <future>
@@ -52,16 +51,6 @@ imaging::Picture readPicture(const QString &path, PixelMemory memory)
     reader.setAutoTransform(false);
     const QImage image = reader.read();
     return image.isNull() ? imaging::Picture() : imaging::Picture::fromImage(image);
-}
-
-// The size of the picture the portal is expected to answer with: the last one's, or at first
-// the primary screen's in device pixels.
-QSize expectedSize(QSize lastSize)
-{
-    if (lastSize.isValid())
-        return lastSize;
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    return screen ? screen->geometry().size() * screen->devicePixelRatio() : QSize();
 }
 
 } // namespace
@@ -117,7 +106,8 @@ imaging::Picture PortalCaptureBackend::captureScreen()
     call << QString() << options;
     // The memory for the picture is mapped while the portal takes the screenshot: its first
     // touch would otherwise cost about as much as decoding the PNG.
-    const std::size_t bytes = PngDecoder::memoryFor(expectedSize(m_lastSize));
+    const std::size_t bytes =
+        PngDecoder::memoryFor(m_lastSize.isValid() ? m_lastSize : primaryScreenSize());
     std::future<PixelMemory> memory =
         std::async(std::launch::async, [bytes] { return PixelMemory(bytes); });
     const QDateTime callStart = QDateTime::currentDateTime();
