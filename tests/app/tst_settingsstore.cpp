@@ -135,22 +135,6 @@ private slots:
         QCOMPARE(QFileInfo(m_file).fileTime(QFileDevice::FileModificationTime), stamp);
     }
 
-    void writeRemovesTheNewFileOfAKilledCopy()
-    {
-        SettingsStore store(m_file);
-        store.SaveSetting("Text2", "first");
-        const QString folder = QFileInfo(m_file).absolutePath();
-        for (const char *name : {"Vistarel Ombrix.conf.AbCdEf", "Vistarel Ombrix.conf.bak"}) {
-            QFile file(folder + "/" + name);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("[General]\nText2=half");
-        }
-        store.SaveSetting("Text2", "second");
-        QVERIFY(!QFile::exists(folder + "/Vistarel Ombrix.conf.AbCdEf"));
-        QVERIFY(QFile::exists(folder + "/Vistarel Ombrix.conf.bak")); // not a name of ours
-        QCOMPARE(store.GetSetting("Text2", ""), QString("second"));
-    }
-
     void writeReplacesOnlyItsKey()
     {
         writeFile(m_file, "[General]\nText2=mine\nOption1=True\n\n[Other]\nkey=kept\n");

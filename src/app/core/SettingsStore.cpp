@@ -10,8 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <algorithm>
@@ -171,21 +171,99 @@ void syncFolder(const QString &folder)
     }
 }
 
-// A copy killed while it wrote leaves its new file ("<file>.XXXXXX", QSaveFile's name for it)
-// beside the settings file. Every writer holds the lock while its new file exists, so under
-// the lock any such file is an orphan.
-void removeOrphanedSaveFiles(const QString &filePath)
+// The file a write replaces: the settings path with its symbolic links followed, as far as
+// they lead (a link to a file not yet there gets that file).
+QString writtenFile(const QString &path)
 {
-    const QFileInfo info(filePath);
-    const QRegularExpression orphan(
-        QStringLiteral("^%1\\.[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(info.fileName())));
+    QString current = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        const QFileInfo info(current);
+        if (!info.isSymLink())
+            break;
+        current = info.symLinkTarget();
+    }
+    return current;
+}
+
+// The name of a new file that replaces target: "<target's name>.vo-XXXXXXXX.tmp", eight
+// lower-case hex digits, a name no person gives a file.
+QRegularExpression newFileName(const QString &target)
+{
+    return QRegularExpression(QStringLiteral("^%1\\.vo-[0-9a-f]{8}\\.tmp$")
+                                  .arg(QRegularExpression::escape(QFileInfo(target).fileName())));
+}
+
+// A copy killed while it wrote leaves its new file beside the file it replaces. Every writer
+// holds the lock while its new file exists, so under the lock any such file is an orphan. Other
+// files there (a user's "Vistarel Ombrix.conf.backup") are never touched.
+void removeOrphanedNewFiles(const QString &target)
+{
+    const QFileInfo info(target);
+    const QRegularExpression orphan = newFileName(target);
     QDir folder = info.absoluteDir();
-    const QStringList names = folder.entryList({info.fileName() + QStringLiteral(".*")},
+    const QStringList names = folder.entryList({info.fileName() + QStringLiteral(".vo-*.tmp")},
                                                QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : names) {
         if (orphan.match(name).hasMatch())
             folder.remove(name);
     }
+}
+
+// Writes bytes to a new file beside target, syncs it to the disk and renames it over target: a
+// reader, or a copy killed in the middle, sees either file whole. A file that is there keeps
+// its permission bits, and one that may not be written is not replaced. Returns the empty text,
+// or why it failed.
+QString replaceFile(const QString &target, const QByteArray &bytes)
+{
+    const QByteArray path = QFile::encodeName(target);
+    const auto failure = [](int error) { return QString::fromLocal8Bit(std::strerror(error)); };
+    struct stat old;
+    const bool existed = ::stat(path.constData(), &old) == 0;
+    if (existed && ::access(path.constData(), W_OK) != 0)
+        return failure(errno);
+
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary =
+            path + ".vo-" +
+            QByteArray::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, '0') +
+            ".tmp";
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                    0666);
+        if (fd < 0 && errno != EEXIST)
+            return failure(errno);
+    }
+    if (fd < 0)
+        return failure(EEXIST);
+    const auto abandon = [&](int error) {
+        ::close(fd);
+        ::unlink(temporary.constData());
+        return failure(error);
+    };
+    if (existed && ::fchmod(fd, old.st_mode & 0777) != 0)
+        return abandon(errno);
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return abandon(written < 0 ? errno : ENOSPC);
+        done += written;
+    }
+    if (::fsync(fd) != 0)
+        return abandon(errno);
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temporary.constData());
+        return failure(error);
+    }
+    if (::rename(temporary.constData(), path.constData()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.constData());
+        return failure(error);
+    }
+    return {};
 }
 
 } // namespace
@@ -255,8 +333,6 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
     if (!lock.lock(LockWaitMs, &why))
         fail(why);
 
-    removeOrphanedSaveFiles(m_filePath);
-
     const StoreFile old = readStoreFile(m_filePath);
     if (old.kind == StoreFile::Kind::Unreadable)
         fail(old.why);
@@ -303,19 +379,12 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
     if (!holdsAll(IniText::parse(*bytes), *entries))
         fail(QStringLiteral("the new settings could not be written whole"));
 
-    // QSaveFile writes a new file beside the old one, syncs it to the disk and renames it over
-    // the old one: a reader, or a copy killed in the middle, sees either file whole.
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly))
-        fail(file.errorString());
-    if (file.write(*bytes) != bytes->size() || !file.flush()) {
-        const QString error = file.errorString();
-        file.cancelWriting();
-        fail(error);
-    }
-    if (!file.commit())
-        fail(file.errorString());
-    syncFolder(folder);
+    const QString target = writtenFile(m_filePath);
+    removeOrphanedNewFiles(target);
+    why = replaceFile(target, *bytes);
+    if (!why.isEmpty())
+        fail(why);
+    syncFolder(QFileInfo(target).absolutePath());
     if (!setAside.isEmpty())
         throw core::Error(FileSetAside, setAside);
 }

@@ -6,7 +6,9 @@
 // before SaveSetting returns, and the file is replaced atomically, never left half-written.
 // A write holds an flock on "<file>.lock" (FileLock; the file stays in place) around its
 // read-modify-write, so running copies writing at once lose none of each other's keys; a
-// killed copy's lock goes with it. Symbolic links are followed.
+// killed copy's lock goes with it. Symbolic links are followed. The new text is written to
+// "<file>.vo-XXXXXXXX.tmp" (eight hex digits) beside the file it replaces and renamed over it;
+// a killed copy's such file is removed by the next write, and nothing else beside the file is.
 // A file that reads as settings is used as far as QSettings can read it (a stray line reads as
 // absent and is dropped by the next write). One that does not (binary data, text with more
 // non-settings lines than settings lines, more than 1 MiB, no ordinary file) is never read
