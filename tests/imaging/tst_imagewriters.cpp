@@ -242,6 +242,56 @@ private slots:
         QCOMPARE(folderEntries(dir.path()), QStringList{"shot." + format});
     }
 
+    // A new picture is never more open than the umask allows, whatever was at its name: a link
+    // to a world-writable file, or such a file itself. A file that was narrower stays narrow.
+    void newFileModeFollowsTheUmask_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("before"); // "none", "link" (to a 0666 file) or a file's mode
+        QTest::addColumn<int>("umask");
+        QTest::addColumn<int>("mode");
+        for (const QString format : {"jpg", "bmp"}) {
+            const auto row = [&](const char *name, const QString &before, int mask, int mode) {
+                QTest::addRow("%s %s", qPrintable(format), name)
+                    << format << before << mask << mode;
+            };
+            row("new, umask 077", "none", 077, 0600);
+            row("link to a 0666 file, umask 077", "link", 077, 0600);
+            row("0666 file, umask 077", "666", 077, 0600);
+            row("link to a 0666 file, umask 022", "link", 022, 0644);
+            row("0600 file, umask 022", "600", 022, 0600);
+        }
+    }
+    void newFileModeFollowsTheUmask()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, before);
+        QFETCH(int, umask);
+        QFETCH(int, mode);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("shot." + format);
+        const QString other = dir.filePath("other");
+        QFile old(before == "link" ? other : path);
+        if (before != "none") {
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+            QVERIFY(::chmod(QFile::encodeName(old.fileName()).constData(),
+                            before == "link" ? 0666 : before.toInt(nullptr, 8)) == 0);
+            old.close();
+        }
+        if (before == "link")
+            QVERIFY(QFile::link(other, path));
+
+        const mode_t saved = ::umask(mode_t(umask));
+        save(format, Picture::fromImage(sampleImage(16, 8)), path);
+        ::umask(saved);
+        struct stat status;
+        QVERIFY(::lstat(QFile::encodeName(path).constData(), &status) == 0);
+        QVERIFY(S_ISREG(status.st_mode));
+        QCOMPARE(int(status.st_mode & 07777), mode);
+        if (before == "link")
+            QCOMPARE(contents(other), QByteArray("old"));
+    }
+
     void failedSaveLeavesNothingBehind_data()
     {
         QTest::addColumn<QString>("format");
