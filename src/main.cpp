@@ -12,6 +12,7 @@
 #include "FolderSelection.h"
 #include "GuardedApplication.h"
 #include "MainWindow.h"
+#include "NoDisplay.h"
 #include "PlatformLoader.h"
 #include "QtDialogs.h"
 #include "SavedChoices.h"
@@ -35,7 +36,9 @@ namespace {
 int captureOnce(app::QtDialogs &dialogs)
 {
     startup::SetAppTitle(); // the caption of the program's message boxes
-    app::EchoingDialogs echoing(dialogs);
+    startup::UnshownDialogs unshown;
+    app::EchoingDialogs echoing(startup::showsNoWindows() ? static_cast<app::Dialogs &>(unshown)
+                                                          : dialogs);
     app::SettingsStore settings(app::SettingsStore::defaultFilePath());
     app::ErrorReporter reporter(echoing);
     const platform::Desktop desktop = platform::loadDesktop(platform::CaptureUse::Once);
@@ -97,7 +100,9 @@ int main(int argc, char *argv[])
         preload.emplace(startup::IconImagePaths());
 
     app::QtDialogs dialogs;
+    auto noDisplay = std::make_optional<startup::NoDisplayExit>();
     app::GuardedApplication application(argc, argv, dialogs);
+    noDisplay.reset();
     QGuiApplication::setDesktopFileName(QStringLiteral("com.kestrelby.VistarelOmbrix"));
     if (commandLine.action == startup::CommandLine::Action::Capture)
         exitNow(captureOnce(dialogs));
