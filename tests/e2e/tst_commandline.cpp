@@ -177,8 +177,8 @@ void tst_CommandLine::missingFolderFailsWithTheMessage()
     QVERIFY(QDir(home.output()).isEmpty());
 }
 
-// No display to connect to, a box no one could answer: each ends with status 1 and the reason
-// on standard error, and nothing waits.
+// No display to connect to, a box no one could answer, a path that never reached its reader:
+// each ends with status 1 and the reason on standard error, and nothing waits.
 void tst_CommandLine::failsWithItsOwnMessageWhereNoOneSeesIt_data()
 {
     QTest::addColumn<QStringList>("changes");
@@ -208,6 +208,11 @@ void tst_CommandLine::failsWithItsOwnMessageWhereNoOneSeesIt_data()
         << QStringList{"QT_QPA_PLATFORM=minimal"}
         << QByteArray("[General]\nText1=@\nOption1=False\nOption3=True\n") << capture
         << "Input Filename: no box can be shown on the Qt platform \"minimal\"" << false;
+    const QString pathLost = "vistarel-ombrix: the picture's path could not be written";
+    QTest::newRow("standard output full")
+        << QStringList{} << CountedJpeg << capture + " >/dev/full" << pathLost << true;
+    QTest::newRow("standard output closed")
+        << QStringList{} << CountedJpeg << capture + " >&-" << pathLost << true;
 }
 
 void tst_CommandLine::failsWithItsOwnMessageWhereNoOneSeesIt()
