@@ -135,6 +135,21 @@ private slots:
         QCOMPARE(QFileInfo(m_file).fileTime(QFileDevice::FileModificationTime), stamp);
     }
 
+    // A folder that cannot be written (here: the lock cannot be made there) fails no write that
+    // would leave the stored text as it is, and still fails a change.
+    void unchangedTextNeedsNoWrite()
+    {
+        const QByteArray before = "[General]\nText1=/a/\nOption1=True\n";
+        writeFile(m_file, before);
+        QVERIFY(QDir().mkpath(m_file + ".lock"));
+        SettingsStore store(m_file);
+        store.SaveSetting("Text1", "/a/");
+        store.SaveSetting("Option1", "True");
+        QVERIFY_THROWS_EXCEPTION(core::Error, store.SaveSetting("Option1", "False"));
+        QVERIFY_THROWS_EXCEPTION(core::Error, store.SaveSetting("Text2", ""));
+        QCOMPARE(readFile(m_file), before);
+    }
+
     void writeReplacesOnlyItsKey()
     {
         writeFile(m_file, "[General]\nText2=mine\nOption1=True\n\n[Other]\nkey=kept\n");

@@ -309,6 +309,23 @@ QString SettingsStore::GetSetting(const QString &key, const QString &defaultValu
     }
 }
 
+std::optional<QString> SettingsStore::storedText(const QString &key) const
+{
+    try {
+        const StoreFile file = readStoreFile(m_filePath);
+        if (file.kind != StoreFile::Kind::Settings || file.bytes.isEmpty())
+            return std::nullopt;
+        if (const std::optional<IniText::Entries> entries = parsed(file.bytes)) {
+            for (const IniText::Entry &entry : *entries) {
+                if (entry.key == key && entry.value.metaType().id() == QMetaType::QString)
+                    return entry.value.toString();
+            }
+        }
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
 QString SettingsStore::GetSetting(const QString &key, int defaultValue) const
 {
     return GetSetting(key, QString::number(defaultValue));
@@ -323,6 +340,12 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
                                                .arg(key, m_filePath, why) +
                                            (setAside.isEmpty() ? QString() : u' ' + setAside));
     };
+
+    // A write that would not change the stored text is not made, and so cannot fail: the
+    // start-up restore writes back every value it reads, and a folder that cannot be written
+    // would otherwise give a box for each. Checked again under the lock below.
+    if (storedText(key) == value)
+        return;
 
     const QString folder = QFileInfo(m_filePath).absolutePath();
     if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))

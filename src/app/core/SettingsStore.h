@@ -42,7 +42,8 @@ public:
     QString GetSetting(const QString &key, const QString &defaultValue) const;
     QString GetSetting(const QString &key, int defaultValue) const;
 
-    // Stores the text under key, keeping every other entry of the file. Throws core::Error
+    // Stores the text under key, keeping every other entry of the file; when the file holds
+    // that text under key already, nothing is written (nor can fail). Throws core::Error
     // WriteFailed when the write did not reach the disk (the folder cannot be made, the file or
     // its lock cannot be written, the disk is full, another program holds the lock for more
     // than a few seconds); the description names the settings file and the reason, and the
@@ -51,6 +52,9 @@ public:
     void SaveSetting(const QString &key, const QString &value);
 
 private:
+    // The text stored under key in a file that reads as settings; nullopt when there is none,
+    // or the value is no text. Never throws.
+    std::optional<QString> storedText(const QString &key) const;
     // IniText::parse(bytes), remembered for the last bytes parsed: the start-up reads an
     // unchanged file nine times.
     std::optional<IniText::Entries> parsed(const QByteArray &bytes) const;
