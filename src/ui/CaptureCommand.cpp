@@ -47,6 +47,27 @@ std::uint8_t toByte(int value)
     return static_cast<std::uint8_t>(value);
 }
 
+// Each character of the Unicode categories Cc, Cf, Zl and Zp (one character, even where it
+// takes two UTF-16 units) becomes a blank.
+QString blankedInvisibles(const QString &text)
+{
+    QString blanked;
+    blanked.reserve(text.size());
+    for (const char32_t character : text.toUcs4()) {
+        switch (QChar::category(character)) {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            blanked.append(QLatin1Char(' '));
+            break;
+        default:
+            blanked.append(QStringView(QChar::fromUcs4(character)));
+        }
+    }
+    return blanked;
+}
+
 } // namespace
 
 void CaptureCommand::encodeAhead(const QString &baseName) noexcept
@@ -114,9 +135,15 @@ void CaptureCommand::PushButton1_Click()
         return [&baseNames, extension](int attempt) { return baseNames(attempt) + extension; };
     };
 
+    // The prefix with "/" blanked, as in a typed name: "../up" would leave the folder.
+    const auto prefix = [&w] {
+        QString text = w.prefix();
+        text.replace(QLatin1Char('/'), QLatin1Char(' '));
+        return text;
+    };
     // Statements 116 and 118: the counted name of the chosen format, to test for a file.
     const auto countedCandidate = [&] {
-        candidate = w.folder() + separator + w.prefix() + QString::number(counter) +
+        candidate = w.folder() + separator + prefix() + QString::number(counter) +
                     imaging::extension(format);
     };
     // Statements 130 to 144 each blank out one character of the typed name.
@@ -160,7 +187,7 @@ void CaptureCommand::PushButton1_Click()
         {120, [&] { counter = incremented(counter); return Trap::Next; }},
         {122, [&] { return NormalFileExists(candidate) ? 114 : Trap::Next; }},
         {124, [&] {
-             const QString stem = w.folder() + separator + w.prefix();
+             const QString stem = w.folder() + separator + prefix();
              const qint64 number = counter - 1;
              baseNames = [stem, number](int attempt) {
                  return stem + QString::number(number + attempt);
@@ -182,13 +209,12 @@ void CaptureCommand::PushButton1_Click()
         {140, blankOut(pathCharacters[5])},
         {142, blankOut(pathCharacters[6])},
         {144, blankOut(pathCharacters[7])},
-        // Control characters are blanked like the path characters (a pasted line break would
-        // end up in the file name). Cancel, or a name of blanks only, captures nothing.
+        // Control, format and line or paragraph separator characters are blanked like the path
+        // characters: a pasted line break would end up in the file name, and a right-to-left
+        // override makes "gpj.exe" show as "exe.jpg". Cancel, or a name of blanks only,
+        // captures nothing.
         {146, [&] {
-             for (QChar &character : BaseName) {
-                 if (character.category() == QChar::Other_Control)
-                     character = QLatin1Char(' ');
-             }
+             BaseName = blankedInvisibles(BaseName);
              BaseName = BaseName.trimmed().isEmpty() ? QString() : w.folder() + separator + BaseName;
              return Trap::Next;
          }},

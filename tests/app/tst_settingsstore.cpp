@@ -240,6 +240,9 @@ private slots:
                                   "alice:x:1000:1000:Alice,,,:/home/alice:/bin/bash\n";
         QTest::newRow("copy of /etc/passwd through a link") << passwd << true;
         QTest::newRow("text without settings") << passwd << false;
+        QTest::newRow("another program's INI file through a link")
+            << QByteArray("# git\n[core]\n\tbare = false\n[remote \"origin\"]\n\turl = /x.git\n")
+            << true;
         QTest::newRow("binary junk") << junk << false;
         QTest::newRow("binary junk after settings") << "[General]\nText1=/b/\n" + junk << false;
         QTest::newRow("short junk") << QByteArray("\x89PNG\r\n\x1a\n") << false;

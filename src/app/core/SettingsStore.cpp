@@ -67,6 +67,30 @@ bool readsAsSettings(QByteArrayView bytes)
     return settingsLines * 2 >= content;
 }
 
+// Whether bytes that read as settings are another program's INI file (a link to a git
+// configuration, say): sections of its own, but neither a [General] section nor any of the
+// program's seven keys in any section.
+bool isOtherProgramsIni(QByteArrayView bytes)
+{
+    static const QRegularExpression ownKey(QStringLiteral("^(text[12]|option[1-5])$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    if (bytes.startsWith("\xef\xbb\xbf"))
+        bytes = bytes.sliced(3);
+    bool sections = false;
+    for (const QByteArray &rawLine : bytes.toByteArray().split('\n')) {
+        const QByteArray line = rawLine.trimmed();
+        if (line.startsWith('[')) {
+            if (line.startsWith("[General]"))
+                return false;
+            sections = true;
+        } else if (const qsizetype equals = line.indexOf('='); equals > 0) {
+            if (ownKey.match(QString::fromUtf8(line.first(equals).trimmed())).hasMatch())
+                return false;
+        }
+    }
+    return sections;
+}
+
 // The settings file, symbolic links followed. Never reads more than MaxSettingsBytes + 1.
 StoreFile readStoreFile(const QString &path)
 {
@@ -104,6 +128,8 @@ StoreFile readStoreFile(const QString &path)
         return tooLarge(file.size());
     if (!readsAsSettings(bytes))
         return {Kind::Foreign, {}, QStringLiteral("it does not read as settings")};
+    if (isOtherProgramsIni(bytes))
+        return {Kind::Foreign, {}, QStringLiteral("it holds another program's settings")};
     return {Kind::Settings, std::move(bytes), {}};
 }
 
