@@ -103,14 +103,16 @@ private slots:
         if (!convert.isEmpty()) {
             path = m_dir.filePath("converted.png");
             const QString target = convert.takeLast() + path;
-            QCOMPARE(QProcess::execute("convert", QStringList{source} + convert + QStringList{target}), 0);
+            QCOMPARE(
+                QProcess::execute("convert", QStringList{source} + convert + QStringList{target}),
+                0);
         }
         const QImage expected = QImage(path).convertToFormat(QImage::Format_RGB32);
         QVERIFY(!expected.isNull());
         for (const bool prepared : {true, false}) {
-            const imaging::Picture picture = PngReader::read(
-                path,
-                prepared ? PixelMemory(PngReader::memoryFor(expected.size())) : PixelMemory());
+            const imaging::Picture picture =
+                PngReader::read(path, prepared ? PixelMemory(PngReader::memoryFor(expected.size()))
+                                               : PixelMemory());
             const QImage read = picture.toImage().convertToFormat(QImage::Format_RGB32);
             QCOMPARE(read.size(), expected.size());
             for (int y = 0; y < read.height(); ++y)
@@ -136,27 +138,26 @@ private slots:
         QTest::addRow("truncated in the header") << png.left(20);
         QTest::addRow("truncated before the pixels") << png.left(idat - 8);
         QTest::addRow("truncated in the pixels") << png.left(idat + (png.size() - idat) / 2);
-        QTest::addRow("header checksum wrong")
-            << edited(png, "IHDR", [](char *ihdr) { ihdr[3] ^= 1; }, /*keepChecksum*/ true);
-        QTest::addRow("pixel checksum wrong")
-            << edited(png, "IDAT", [](char *data) { data[40] ^= 0x55; }, true);
+        QTest::addRow("header checksum wrong") << edited(
+            png, "IHDR", [](char *ihdr) { ihdr[3] ^= 1; }, /*keepChecksum*/ true);
+        QTest::addRow("pixel checksum wrong") << edited(
+            png, "IDAT", [](char *data) { data[40] ^= 0x55; }, true);
         QTest::addRow("compressed pixels damaged")
             << edited(png, "IDAT", [](char *data) { std::memset(data + 2, 0xff, 24); });
         QTest::addRow("zero width")
             << edited(png, "IHDR", [](char *ihdr) { putBigEndian(ihdr, 0); });
-        QTest::addRow("oversized, 20000x20000")
-            << edited(png, "IHDR", [](char *ihdr) {
-                   putBigEndian(ihdr, 20000);
-                   putBigEndian(ihdr + 4, 20000);
-               });
+        QTest::addRow("oversized, 20000x20000") << edited(png, "IHDR", [](char *ihdr) {
+            putBigEndian(ihdr, 20000);
+            putBigEndian(ihdr + 4, 20000);
+        });
         QTest::addRow("oversized, the largest width a PNG can claim")
             << edited(png, "IHDR", [](char *ihdr) { putBigEndian(ihdr, 0x7fffffff); });
     }
     void refusesFilesThatLie()
     {
         QFETCH(QByteArray, bytes);
-        const QString path = bytes.isNull() ? m_dir.filePath("missing.png")
-                                            : saved("lying.png", bytes);
+        const QString path =
+            bytes.isNull() ? m_dir.filePath("missing.png") : saved("lying.png", bytes);
         QVERIFY(!path.isEmpty());
         for (const bool prepared : {true, false}) {
             QString failure;
