@@ -38,7 +38,8 @@ std::shared_ptr<const MappedPixels> readWithLibpng(const QString &path, PixelMem
     }
     const std::size_t width = png.image.width, height = png.image.height;
     if (width == 0 || height == 0 || width * height > PngReader::MaxPixels) {
-        failure = QStringLiteral("%1x%2 pixels are more than a screenshot has").arg(width).arg(height);
+        failure =
+            QStringLiteral("%1x%2 pixels are more than a screenshot has").arg(width).arg(height);
         return nullptr;
     }
     // Blue, green, red, alpha in memory: 32-bit XRGB on this little-endian machine; an opaque
@@ -55,8 +56,7 @@ std::shared_ptr<const MappedPixels> readWithLibpng(const QString &path, PixelMem
         failure = png.message();
         return nullptr;
     }
-    return std::make_shared<const MappedPixels>(int(width), int(height), stride,
-                                                std::move(memory));
+    return std::make_shared<const MappedPixels>(int(width), int(height), stride, std::move(memory));
 }
 
 } // namespace

@@ -8,8 +8,8 @@
 // picture and a reason, never a crash. Pictures over MaxPixels are refused before any memory is
 // mapped for them.
 
-#include "PixelMemory.h"
 #include "Picture.h"
+#include "PixelMemory.h"
 
 #include <QSize>
 #include <QString>
