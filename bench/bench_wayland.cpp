@@ -8,9 +8,9 @@
 #include "PhotoWindow.h"
 
 #include <JpegWriter.h>
+#include <WaylandCaptureBackend.h>
 #include <WaylandConnection.h>
 #include <WlrScreencopy.h>
-#include <WlrScreencopyBackend.h>
 #include <X11CaptureBackend.h>
 #include <X11Connection.h>
 
@@ -115,7 +115,7 @@ int firstCaptureMain(bool prepared)
         screencopy->waitUntilPrepared();
         from = Clock::now();
     }
-    platform::WlrScreencopyBackend backend(screencopy, false);
+    platform::WaylandCaptureBackend backend(screencopy, false);
     imaging::SaveJPG(backend.captureScreen(), dir.filePath("first.jpg"), 85);
     std::printf("%.1f\n", ms(Clock::now() - from));
     return 0;
@@ -183,7 +183,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench_wayland: no screencopy or no temporary folder\n");
         return 1;
     }
-    platform::WlrScreencopyBackend wayland(screencopy, true);
+    platform::WaylandCaptureBackend wayland(screencopy, true);
     wayland.prepareForCapture();
     // sway may still be setting the output's mode from its configuration.
     QSize size;

@@ -17,18 +17,18 @@
 
 namespace platform {
 
-class WlrScreencopy;
+class OutputCapture;
 
 class WaylandScreenSettler final : public ScreenSettler
 {
 public:
-    explicit WaylandScreenSettler(std::shared_ptr<WlrScreencopy> screencopy);
+    explicit WaylandScreenSettler(std::shared_ptr<OutputCapture> screencopy);
 
     void prepare(const QWindow &window) override;
     void waitUntilRepainted() override;
 
 private:
-    std::shared_ptr<WlrScreencopy> m_screencopy;
+    std::shared_ptr<OutputCapture> m_screencopy;
     FrameSignature m_before;
     QSize m_windowSize; // in the output's buffer pixels
 };
