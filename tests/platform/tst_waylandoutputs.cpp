@@ -48,7 +48,8 @@ QStringList outputNames()
     process.start(QStringLiteral("swaymsg"), {"-r", "-t", "get_outputs"});
     process.waitForFinished(10000);
     QStringList names;
-    for (const QJsonValue &output : QJsonDocument::fromJson(process.readAllStandardOutput()).array())
+    for (const QJsonValue &output :
+         QJsonDocument::fromJson(process.readAllStandardOutput()).array())
         names << output.toObject().value("name").toString();
     return names;
 }

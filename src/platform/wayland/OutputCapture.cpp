@@ -83,10 +83,11 @@ void OutputCapture::keepSettledFrame(Frame frame)
 
 std::optional<OutputCapture::Frame> OutputCapture::takeSettledFrame()
 {
+    waitUntilPrepared(); // the preparation's thread may be reading the outputs' announcements
     std::optional<Frame> frame = std::exchange(m_settled, std::nullopt);
     const WaylandConnection::Output *shown = primary();
-    if (frame && (std::chrono::steady_clock::now() - m_settledAt > SettledFrameLifetime ||
-                  !shown || shown->globalName != frame->outputGlobal)) {
+    if (frame && (std::chrono::steady_clock::now() - m_settledAt > SettledFrameLifetime || !shown ||
+                  shown->globalName != frame->outputGlobal)) {
         release(std::move(*frame));
         return std::nullopt;
     }
