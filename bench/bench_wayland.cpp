@@ -1,16 +1,18 @@
-// The Wayland benchmark: wlroots screencopy at 3840x2160 on a headless sway of its own, next to
-// the X11 capture on run-bench's 4K Xvfb in the same rounds, both screens covered with the same
-// photo-like content; grim's whole process for comparison; a fresh process's first capture; and
-// click-to-file at 1920x1080 on a second sway (bench_clicktofile run there). Medians over
-// interleaved rounds.
+// The Wayland benchmark: wlroots screencopy (and ext-image-copy-capture where sway offers it: with
+// VO_SWAY_ROOT naming the testing root, the sways are today's from that root) at 3840x2160 on a
+// headless sway of its own, next to the X11 capture on run-bench's 4K Xvfb in the same rounds, both
+// screens covered with the same photo-like content; grim's whole process for comparison; a fresh
+// process's first capture; and click-to-file at 1920x1080 on a second sway (bench_clicktofile run
+// there). Medians over interleaved rounds.
 #include "BenchFigures.h"
 #include "PhotoContent.h"
 #include "PhotoWindow.h"
 
+#include <ExtImageCopyCapture.h>
 #include <JpegWriter.h>
+#include <WaylandCaptureBackend.h>
 #include <WaylandConnection.h>
 #include <WlrScreencopy.h>
-#include <WlrScreencopyBackend.h>
 #include <X11CaptureBackend.h>
 #include <X11Connection.h>
 
@@ -24,6 +26,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -115,7 +118,7 @@ int firstCaptureMain(bool prepared)
         screencopy->waitUntilPrepared();
         from = Clock::now();
     }
-    platform::WlrScreencopyBackend backend(screencopy, false);
+    platform::WaylandCaptureBackend backend(screencopy, false);
     imaging::SaveJPG(backend.captureScreen(), dir.filePath("first.jpg"), 85);
     std::printf("%.1f\n", ms(Clock::now() - from));
     return 0;
@@ -183,8 +186,14 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench_wayland: no screencopy or no temporary folder\n");
         return 1;
     }
-    platform::WlrScreencopyBackend wayland(screencopy, true);
+    platform::WaylandCaptureBackend wayland(screencopy, true);
     wayland.prepareForCapture();
+    std::optional<platform::WaylandCaptureBackend> ext;
+    if (auto capture = platform::ExtImageCopyCapture::create(
+            platform::WaylandConnection::open(QFile::encodeName(sway.socket()).constData()))) {
+        ext.emplace(capture, true);
+        ext->prepareForCapture();
+    }
     // sway may still be setting the output's mode from its configuration.
     QSize size;
     for (int attempt = 0; attempt < 50 && size != QSize(3840, 2160); ++attempt) {
@@ -208,7 +217,7 @@ int main(int argc, char *argv[])
         std::function<void(const QString &)> run;
         std::vector<double> times;
     };
-    Measurement measurements[] = {
+    std::vector<Measurement> measurements = {
         {"X11 capture alone", [&](const QString &) { x11.captureScreen().waitForPixels(); }, {}},
         {"screencopy capture alone",
          [&](const QString &) { wayland.captureScreen().waitForPixels(); },
@@ -220,6 +229,15 @@ int main(int argc, char *argv[])
          [&](const QString &file) { imaging::SaveJPG(wayland.captureScreen(), file, 85); },
          {}},
     };
+    if (ext) {
+        measurements.push_back({"ext capture alone",
+                                [&](const QString &) { ext->captureScreen().waitForPixels(); },
+                                {}});
+        measurements.push_back(
+            {"ext capture+JPEG q85",
+             [&](const QString &file) { imaging::SaveJPG(ext->captureScreen(), file, 85); },
+             {}});
+    }
     for (int round = -1; round < repetitions; ++round) {
         for (Measurement &m : measurements) {
             const QString file = dir.filePath(QString("round%1.jpg").arg(round + 1));

@@ -1,13 +1,14 @@
 #include "PlatformLoader.h"
 
+#include "ExtImageCopyCapture.h"
 #include "FixedScreenSettler.h"
 #include "KWinCaptureBackend.h"
 #include "NullCaptureBackend.h"
 #include "PortalCaptureBackend.h"
+#include "WaylandCaptureBackend.h"
 #include "WaylandConnection.h"
 #include "WaylandScreenSettler.h"
 #include "WlrScreencopy.h"
-#include "WlrScreencopyBackend.h"
 #include "X11CaptureBackend.h"
 #include "X11Connection.h"
 #include "X11ScreenSettler.h"
@@ -54,29 +55,39 @@ void useNone(Desktop &desktop, const QString &reason)
     desktop.settler = toolkitSettler();
 }
 
-// The wlroots screencopy route on the compositor's socket; false when the compositor cannot be
-// reached or does not offer it.
-bool useScreencopy(Desktop &desktop, CaptureUse use, const char *why)
+enum class WaylandProtocol { Preferred, ImageCopyCapture, Screencopy };
+
+// The Wayland capture on the compositor's socket: ext-image-copy-capture where the compositor
+// offers it (unless only screencopy is asked for), else wlroots screencopy; false when the
+// compositor cannot be reached or offers neither.
+bool useWaylandCapture(Desktop &desktop, CaptureUse use, const char *why,
+                       WaylandProtocol protocol = WaylandProtocol::Preferred)
 {
     auto connection = WaylandConnection::open();
     if (!connection) {
-        qCDebug(lcPlatform) << "wlroots screencopy: no Wayland compositor answers";
+        qCDebug(lcPlatform) << "Wayland capture: no Wayland compositor answers";
         return false;
     }
-    auto screencopy = WlrScreencopy::create(connection);
-    if (!screencopy) {
-        qCDebug(lcPlatform) << "wlroots screencopy: the compositor does not offer"
-                            << (connection->screencopyManager() ? "wl_shm"
-                                                                : "zwlr_screencopy_manager_v1");
+    std::shared_ptr<OutputCapture> capture;
+    if (protocol != WaylandProtocol::Screencopy)
+        capture = ExtImageCopyCapture::create(connection);
+    if (!capture && protocol != WaylandProtocol::ImageCopyCapture)
+        capture = WlrScreencopy::create(connection);
+    if (!capture) {
+        qCDebug(lcPlatform) << "Wayland capture: the compositor offers"
+                            << (connection->shm() ? "neither ext-image-copy-capture nor "
+                                                    "zwlr_screencopy_manager_v1"
+                                                  : "no wl_shm");
         return false;
     }
-    qCDebug(lcPlatform).nospace() << "capture: wlroots screencopy version "
-                                  << connection->screencopyVersion() << " (" << why << "), "
-                                  << connection->outputs().size() << " output(s)";
-    qCDebug(lcPlatform) << "settler: screencopy frames";
-    desktop.capture =
-        std::make_unique<WlrScreencopyBackend>(screencopy, use == CaptureUse::Repeated);
-    desktop.settler = std::make_unique<WaylandScreenSettler>(screencopy);
+    qCDebug(lcPlatform).nospace() << "capture: " << capture->protocolName() << " (" << why << "), "
+                                  << connection->outputs().size() << " output(s), the primary one "
+                                  << (connection->primaryOutput()
+                                          ? connection->primaryOutput()->name
+                                          : QStringLiteral("missing"));
+    qCDebug(lcPlatform) << "settler: the captured output's frames";
+    desktop.capture = std::make_unique<WaylandCaptureBackend>(capture, use == CaptureUse::Repeated);
+    desktop.settler = std::make_unique<WaylandScreenSettler>(capture);
     return true;
 }
 
@@ -90,7 +101,7 @@ void useX11(Desktop &desktop, CaptureUse use, std::shared_ptr<X11Connection> con
     desktop.settler = toolkitSettler();
 }
 
-// The desktops' own interfaces, the routes of desktops without wlroots screencopy: KWin's
+// The desktops' own interfaces, the routes of desktops without a Wayland capture protocol: KWin's
 // screenshot interface where the session bus has it (KDE Plasma), with the desktop portal
 // behind it for when KWin does not authorise this program; else the portal (GNOME). False when
 // the session bus offers neither.
@@ -99,12 +110,13 @@ bool useDesktopInterfaces(Desktop &desktop)
     if (KWinCaptureBackend::isAvailable()) {
         // The portal is not asked whether it is there (which may start it) until KWin refuses:
         // a call to a missing portal fails with its own message.
-        qCDebug(lcPlatform) << "capture: KWin's screenshot interface (no wlroots screencopy); "
-                               "the desktop portal if KWin refuses";
+        qCDebug(lcPlatform)
+            << "capture: KWin's screenshot interface (no Wayland capture protocol); "
+               "the desktop portal if KWin refuses";
         desktop.capture =
             std::make_unique<KWinCaptureBackend>(std::make_unique<PortalCaptureBackend>());
     } else if (PortalCaptureBackend::isAvailable()) {
-        qCDebug(lcPlatform) << "capture: the desktop portal (no wlroots screencopy)";
+        qCDebug(lcPlatform) << "capture: the desktop portal (no Wayland capture protocol)";
         desktop.capture = std::make_unique<PortalCaptureBackend>();
     } else {
         qCDebug(lcPlatform) << "desktop portal: the session bus offers no Screenshot portal";
@@ -146,8 +158,10 @@ Desktop loadDesktop(CaptureUse use)
             useNone(desktop, QStringLiteral("no X server could be reached"));
         return desktop;
     }
-    if (choice == "wlr-screencopy") {
-        if (!useScreencopy(desktop, use, "VO_CAPTURE_BACKEND"))
+    if (choice == "wlr-screencopy" || choice == "ext-image-copy-capture") {
+        if (!useWaylandCapture(desktop, use, "VO_CAPTURE_BACKEND",
+                               choice == "wlr-screencopy" ? WaylandProtocol::Screencopy
+                                                          : WaylandProtocol::ImageCopyCapture))
             useNone(desktop, NoWaylandRoute);
         return desktop;
     }
@@ -161,7 +175,7 @@ Desktop loadDesktop(CaptureUse use)
     if (isWaylandSession()) {
         qCDebug(lcPlatform) << "session: Wayland (WAYLAND_DISPLAY" << qgetenv("WAYLAND_DISPLAY")
                             << ", XDG_SESSION_TYPE" << qgetenv("XDG_SESSION_TYPE") << ")";
-        if (!useScreencopy(desktop, use, "the Wayland session's compositor") &&
+        if (!useWaylandCapture(desktop, use, "the Wayland session's compositor") &&
             !useDesktopInterfaces(desktop))
             useNone(desktop, NoWaylandRoute);
         return desktop;
@@ -176,7 +190,7 @@ Desktop loadDesktop(CaptureUse use)
     if (isXwayland(*connection)) {
         qCDebug(lcPlatform) << "session: the X server is Xwayland, whose root window shows only "
                                "X11 windows";
-        if (!useScreencopy(desktop, use, "the compositor behind Xwayland") &&
+        if (!useWaylandCapture(desktop, use, "the compositor behind Xwayland") &&
             !useDesktopInterfaces(desktop))
             useNone(desktop, NoWaylandRoute);
         return desktop;

@@ -13,10 +13,15 @@
 
 namespace waylandtools {
 
-QImage grimScreen()
+QImage grimScreen(const QString &output)
 {
+    QStringList arguments{"-t", "ppm"};
+    if (!output.isEmpty())
+        arguments << "-o" << output;
+    arguments << "-";
+    const QString program = qEnvironmentVariable("VO_GRIM", QStringLiteral("grim"));
     QProcess grim;
-    grim.start(QStringLiteral("grim"), {"-t", "ppm", "-"});
+    grim.start(program, arguments);
     if (!grim.waitForFinished(10000) || grim.exitCode() != 0)
         return {};
     return QImage::fromData(grim.readAllStandardOutput(), "PPM")

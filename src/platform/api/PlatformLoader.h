@@ -1,14 +1,15 @@
 #pragma once
 // The one place that looks at the session and picks what the program uses of the desktop: the
 // capture backend and the screen settler. A Wayland session (WAYLAND_DISPLAY or XDG_SESSION_TYPE,
-// even when Qt itself runs on xcb) captures through the compositor: wlroots screencopy where it
-// is offered, else KWin's screenshot interface (with the desktop portal behind it, for when KWin
+// even when Qt itself runs on xcb) captures the primary output (the first the compositor
+// announces) through the compositor: ext-image-copy-capture where it is offered, else wlroots
+// screencopy, else KWin's screenshot interface (with the desktop portal behind it, for when KWin
 // does not authorise the program), else the desktop portal, else not at all. An X11 session
 // captures through X11, unless its server is Xwayland, which is treated like a Wayland session.
 // This header and the others of api/ are all of the platform that ui sees.
-// VO_CAPTURE_BACKEND overrides the choice ("x11", even on Xwayland; "wlr-screencopy"; "kwin",
-// with no portal behind it; "portal"; or "null" for a backend that never yields a picture). The
-// choice and its reasons are logged in the category "vo.platform"
+// VO_CAPTURE_BACKEND overrides the choice ("x11", even on Xwayland; "ext-image-copy-capture";
+// "wlr-screencopy"; "kwin", with no portal behind it; "portal"; or "null" for a backend that never
+// yields a picture). The choice and its reasons are logged in the category "vo.platform"
 // (QT_LOGGING_RULES="vo.platform.debug=true" shows them).
 
 #include "CaptureBackend.h"

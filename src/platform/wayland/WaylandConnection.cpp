@@ -1,5 +1,7 @@
 #include "WaylandConnection.h"
 
+#include "ext-image-capture-source-v1-client-protocol.h"
+#include "ext-image-copy-capture-v1-client-protocol.h"
 #include "wlr-screencopy-unstable-v1-client-protocol.h"
 
 #include <QEventLoop>
@@ -85,6 +87,10 @@ WaylandConnection::~WaylandConnection()
         wl_output_destroy(output->output);
     if (m_screencopy)
         zwlr_screencopy_manager_v1_destroy(m_screencopy);
+    if (m_imageCopy)
+        ext_image_copy_capture_manager_v1_destroy(m_imageCopy);
+    if (m_outputSource)
+        ext_output_image_capture_source_manager_v1_destroy(m_outputSource);
     if (m_shm)
         wl_shm_destroy(m_shm);
     if (m_registry)
@@ -103,6 +109,16 @@ void WaylandConnection::onGlobal(void *data, wl_registry *registry, std::uint32_
         self->m_screencopyVersion = std::min(version, ScreencopyVersion);
         self->m_screencopy = static_cast<zwlr_screencopy_manager_v1 *>(wl_registry_bind(
             registry, name, &zwlr_screencopy_manager_v1_interface, self->m_screencopyVersion));
+    } else if (std::strcmp(interface, ext_image_copy_capture_manager_v1_interface.name) == 0 &&
+               !self->m_imageCopy) {
+        self->m_imageCopy = static_cast<ext_image_copy_capture_manager_v1 *>(
+            wl_registry_bind(registry, name, &ext_image_copy_capture_manager_v1_interface, 1));
+    } else if (std::strcmp(interface, ext_output_image_capture_source_manager_v1_interface.name) ==
+                   0 &&
+               !self->m_outputSource) {
+        self->m_outputSource =
+            static_cast<ext_output_image_capture_source_manager_v1 *>(wl_registry_bind(
+                registry, name, &ext_output_image_capture_source_manager_v1_interface, 1));
     } else if (std::strcmp(interface, wl_output_interface.name) == 0) {
         auto output = std::make_unique<Output>();
         output->globalName = name;
@@ -145,6 +161,11 @@ const WaylandConnection::Output *WaylandConnection::chooseOutput(const QString &
     if (const Output *origin = find([](const Output &o) { return o.position == QPoint(0, 0); }))
         return origin;
     return m_outputs.front().get();
+}
+
+const WaylandConnection::Output *WaylandConnection::primaryOutput() const
+{
+    return m_outputs.empty() ? nullptr : m_outputs.front().get();
 }
 
 bool WaylandConnection::hasError() const

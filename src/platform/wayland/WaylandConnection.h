@@ -1,9 +1,10 @@
 #pragma once
 // WaylandConnection: this program's own connection to the Wayland compositor (never the GUI
-// toolkit's), with the globals the screen capture needs: wl_shm, the wlroots screencopy manager
-// and every wl_output with its name and place. Single-threaded: one thread at a time sends and
-// dispatches; only destroying proxies (a released buffer) may happen on any thread, which
-// libwayland allows. Shared by everything made on it, so it outlives their proxies.
+// toolkit's), with the globals the screen capture needs: wl_shm, the ext-image-copy-capture
+// managers, the wlroots screencopy manager and every wl_output with its name and place.
+// Single-threaded: one thread at a time sends and dispatches; only destroying proxies (a released
+// buffer) may happen on any thread, which libwayland allows. Shared by everything made on it, so it
+// outlives their proxies.
 
 #include <QDeadlineTimer>
 #include <QRect>
@@ -19,6 +20,8 @@ struct wl_registry;
 struct wl_shm;
 struct wl_output;
 struct zwlr_screencopy_manager_v1;
+struct ext_image_copy_capture_manager_v1;
+struct ext_output_image_capture_source_manager_v1;
 
 namespace platform {
 
@@ -51,7 +54,17 @@ public:
     wl_shm *shm() const { return m_shm; }
     zwlr_screencopy_manager_v1 *screencopyManager() const { return m_screencopy; }
     std::uint32_t screencopyVersion() const { return m_screencopyVersion; }
+    ext_image_copy_capture_manager_v1 *imageCopyCaptureManager() const { return m_imageCopy; }
+    ext_output_image_capture_source_manager_v1 *outputCaptureSourceManager() const
+    {
+        return m_outputSource;
+    }
+    // In the compositor's order: the order in which it announced the outputs' globals.
     const std::vector<std::unique_ptr<Output>> &outputs() const { return m_outputs; }
+
+    // The primary output: the first in the compositor's order. Wayland has no "primary"; the
+    // first output announced is the one Qt makes its primary screen. nullptr without outputs.
+    const Output *primaryOutput() const;
 
     // The output named name; else the one whose layout area holds point (when given); else the
     // one at the layout's origin; else the first. nullptr without outputs.
@@ -83,6 +96,8 @@ private:
     wl_shm *m_shm = nullptr;
     zwlr_screencopy_manager_v1 *m_screencopy = nullptr;
     std::uint32_t m_screencopyVersion = 0;
+    ext_image_copy_capture_manager_v1 *m_imageCopy = nullptr;
+    ext_output_image_capture_source_manager_v1 *m_outputSource = nullptr;
     std::vector<std::unique_ptr<Output>> m_outputs; // listeners hold pointers to the entries
 };
 

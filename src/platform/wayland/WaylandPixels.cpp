@@ -2,7 +2,7 @@
 
 namespace platform {
 
-WaylandPixels::WaylandPixels(WlrScreencopy::Frame frame, std::shared_ptr<ShmBufferPool> pool)
+WaylandPixels::WaylandPixels(OutputCapture::Frame frame, std::shared_ptr<ShmBufferPool> pool)
     : Data(frame.layout, {})
     , m_buffer(std::move(frame.buffer))
     , m_pool(std::move(pool))

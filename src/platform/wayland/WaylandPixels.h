@@ -3,8 +3,8 @@
 // Rows are read top-down whatever the frame's y_invert flag. When the last Picture lets go, the
 // buffer goes back to its pool for the next capture.
 
+#include "OutputCapture.h"
 #include "PictureData.h"
-#include "WlrScreencopy.h"
 
 #include <memory>
 
@@ -13,7 +13,7 @@ namespace platform {
 class WaylandPixels final : public imaging::Picture::Data
 {
 public:
-    WaylandPixels(WlrScreencopy::Frame frame, std::shared_ptr<ShmBufferPool> pool);
+    WaylandPixels(OutputCapture::Frame frame, std::shared_ptr<ShmBufferPool> pool);
     ~WaylandPixels() override;
 
     bool waitForRows(int) const override { return true; }

@@ -1,7 +1,7 @@
 #include "WaylandScreenSettler.h"
 
+#include "OutputCapture.h"
 #include "ToolkitDisplay.h"
-#include "WlrScreencopy.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -18,14 +18,14 @@ namespace {
 constexpr int ChangedShareNumerator = 3;
 constexpr int ChangedShareDenominator = 4;
 
-FrameSignature signatureOf(const WlrScreencopy::Frame &frame)
+FrameSignature signatureOf(const OutputCapture::Frame &frame)
 {
     return FrameSignature(frame.buffer->bytes(), frame.layout);
 }
 
 } // namespace
 
-WaylandScreenSettler::WaylandScreenSettler(std::shared_ptr<WlrScreencopy> screencopy)
+WaylandScreenSettler::WaylandScreenSettler(std::shared_ptr<OutputCapture> screencopy)
     : m_screencopy(std::move(screencopy))
 {
     // sway gives the windows around a closed tiled one 200 ms to redraw at their new sizes,
@@ -49,9 +49,9 @@ void WaylandScreenSettler::prepare(const QWindow &window)
     const int scale = output ? output->scale : 1;
     m_windowSize = window.frameGeometry().size() * scale;
 
-    std::optional<WlrScreencopy::Frame> frame =
-        m_screencopy->copy(WlrScreencopy::Wait::NextFrame, QDeadlineTimer(limit()),
-                           WlrScreencopy::Dispatch::ProcessingEvents);
+    std::optional<OutputCapture::Frame> frame =
+        m_screencopy->copy(OutputCapture::Wait::NextFrame, QDeadlineTimer(limit()),
+                           OutputCapture::Dispatch::ProcessingEvents);
     if (!frame)
         return;
     m_before = signatureOf(*frame);
@@ -72,8 +72,8 @@ void WaylandScreenSettler::waitUntilRepainted()
     int frames = 0;
     bool settled = false;
     while (!settled && !deadline.hasExpired()) {
-        std::optional<WlrScreencopy::Frame> frame = m_screencopy->copy(
-            WlrScreencopy::Wait::Damage, deadline, WlrScreencopy::Dispatch::ProcessingEvents);
+        std::optional<OutputCapture::Frame> frame = m_screencopy->copy(
+            OutputCapture::Wait::Damage, deadline, OutputCapture::Dispatch::ProcessingEvents);
         if (!frame)
             break;
         ++frames;

@@ -6,10 +6,6 @@
 
 #include <wayland-client.h>
 
-#include <system_error>
-
-Q_LOGGING_CATEGORY(lcWayland, "vo.platform.wayland", QtInfoMsg)
-
 namespace platform {
 
 namespace {
@@ -94,59 +90,30 @@ std::shared_ptr<WlrScreencopy> WlrScreencopy::create(std::shared_ptr<WaylandConn
     return std::shared_ptr<WlrScreencopy>(new WlrScreencopy(std::move(connection)));
 }
 
-WlrScreencopy::WlrScreencopy(std::shared_ptr<WaylandConnection> connection)
-    : m_connection(std::move(connection))
-    , m_pool(std::make_shared<ShmBufferPool>(m_connection))
-{
-}
-
 WlrScreencopy::~WlrScreencopy()
 {
+    // The preparation's thread may be in copyFrame().
     waitUntilPrepared();
-    m_settled.reset();
 }
 
-void WlrScreencopy::setTarget(const QString &outputName, std::optional<QPoint> point)
+QString WlrScreencopy::protocolName() const
 {
-    waitUntilPrepared();
-    if (m_settled)
-        release(*std::exchange(m_settled, std::nullopt));
-    m_targetName = outputName;
-    m_targetPoint = point;
-}
-
-const WaylandConnection::Output *WlrScreencopy::target() const
-{
-    return m_connection->chooseOutput(m_targetName, m_targetPoint ? &*m_targetPoint : nullptr);
+    return QStringLiteral("wlroots screencopy version %1").arg(connection().screencopyVersion());
 }
 
 bool WlrScreencopy::offersDamage() const
 {
-    return m_connection->screencopyVersion() >= 2;
+    return connection().screencopyVersion() >= 2;
 }
 
-std::optional<WlrScreencopy::Frame> WlrScreencopy::copy(Wait wait, QDeadlineTimer deadline,
-                                                        Dispatch how)
+std::optional<OutputCapture::Frame>
+WlrScreencopy::copyFrame(const WaylandConnection::Output &output, Wait wait,
+                         QDeadlineTimer deadline, Dispatch how)
 {
-    waitUntilPrepared();
-    return copyFrame(wait, deadline, how);
-}
-
-std::optional<WlrScreencopy::Frame> WlrScreencopy::copyFrame(Wait wait, QDeadlineTimer deadline,
-                                                             Dispatch how)
-{
-    WaylandConnection &connection = *m_connection;
-    if (connection.hasError())
-        return std::nullopt;
-    // Outputs come and go; their announcements must be in before one is picked.
-    connection.dispatchAvailable();
-    const WaylandConnection::Output *output = target();
-    if (!output)
-        return std::nullopt;
-
+    WaylandConnection &connection = this->connection();
     FrameEvents events;
     const FrameObject frame(zwlr_screencopy_manager_v1_capture_output(
-        connection.screencopyManager(), 0, output->output));
+        connection.screencopyManager(), 0, output.output));
     zwlr_screencopy_frame_v1_add_listener(frame.get(), &frameListener, &events);
     const bool announcesDone = connection.screencopyVersion() >= 3;
     connection.dispatchUntil(
@@ -164,7 +131,7 @@ std::optional<WlrScreencopy::Frame> WlrScreencopy::copyFrame(Wait wait, QDeadlin
                   spec.format);
         return std::nullopt;
     }
-    std::unique_ptr<ShmBuffer> buffer = m_pool->take(spec);
+    std::unique_ptr<ShmBuffer> buffer = bufferPool().take(spec);
     if (!buffer)
         return std::nullopt;
 
@@ -176,7 +143,7 @@ std::optional<WlrScreencopy::Frame> WlrScreencopy::copyFrame(Wait wait, QDeadlin
     if (!events.ready) {
         // The frame's destruction, at the end of this scope, reaches the compositor before any
         // later copy into the buffer: it never writes into it again.
-        m_pool->giveBack(std::move(buffer));
+        bufferPool().giveBack(std::move(buffer));
         return std::nullopt;
     }
     Frame result;
@@ -184,67 +151,6 @@ std::optional<WlrScreencopy::Frame> WlrScreencopy::copyFrame(Wait wait, QDeadlin
     result.layout = *layout;
     result.yInverted = events.yInverted;
     return result;
-}
-
-void WlrScreencopy::release(Frame frame)
-{
-    if (frame.buffer)
-        m_pool->giveBack(std::move(frame.buffer));
-}
-
-void WlrScreencopy::keepSettledFrame(Frame frame)
-{
-    if (m_settled)
-        release(std::move(*m_settled));
-    m_settled = std::move(frame);
-    m_settledAt = std::chrono::steady_clock::now();
-}
-
-std::optional<WlrScreencopy::Frame> WlrScreencopy::takeSettledFrame()
-{
-    std::optional<Frame> frame = std::exchange(m_settled, std::nullopt);
-    if (frame && std::chrono::steady_clock::now() - m_settledAt > SettledFrameLifetime) {
-        release(std::move(*frame));
-        return std::nullopt;
-    }
-    return frame;
-}
-
-void WlrScreencopy::prepareInBackground()
-{
-    if (*m_preparing)
-        return; // still at work
-    waitUntilPrepared();
-    if (m_pool->keptBuffers() > 0 || m_connection->hasError())
-        return;
-    *m_preparing = true;
-    try {
-        m_preparation = std::jthread([this, preparing = m_preparing] {
-            std::optional<Frame> frame = copyFrame(
-                Wait::NextFrame, QDeadlineTimer(std::chrono::seconds(5)), Dispatch::Blocking);
-            if (frame) {
-                frame->buffer->touchPages();
-                release(std::move(*frame));
-            }
-            *preparing = false;
-        });
-    } catch (const std::system_error &) {
-        // No thread to be had: the first capture makes its buffer itself.
-        *m_preparing = false;
-    }
-}
-
-void WlrScreencopy::releasePreparation()
-{
-    waitUntilPrepared();
-    m_settled.reset();
-    m_pool->clear();
-}
-
-void WlrScreencopy::waitUntilPrepared()
-{
-    if (m_preparation.joinable())
-        m_preparation.join();
 }
 
 } // namespace platform

@@ -1,0 +1,37 @@
+#pragma once
+// ExtImageCopyCapture: frames of one output through ext-image-copy-capture-v1, with the output as
+// the source (ext-output-image-capture-source-v1): the route wherever the compositor offers it.
+// A capture session's first frame is the output as it is; each later frame of the same session
+// waits until the output has changed since the previous one (the protocol's damage tracking).
+// So Wait::NextFrame opens a fresh session unless the open one has not given a frame yet, and
+// Wait::Damage keeps the open session of that output. The buffer is declared wholly damaged on
+// every frame (pooled buffers hold older pictures), so every frame is copied in full.
+
+#include "OutputCapture.h"
+
+namespace platform {
+
+class ExtImageCopyCapture final : public OutputCapture
+{
+public:
+    // nullptr when the connection lacks either manager or wl_shm.
+    static std::shared_ptr<ExtImageCopyCapture>
+    create(std::shared_ptr<WaylandConnection> connection);
+    ~ExtImageCopyCapture() override;
+
+    QString protocolName() const override;
+    bool offersDamage() const override { return true; }
+
+    struct Session;
+
+private:
+    using OutputCapture::OutputCapture;
+    std::optional<Frame> copyFrame(const WaylandConnection::Output &output, Wait wait,
+                                   QDeadlineTimer deadline, Dispatch how) override;
+    bool openSession(const WaylandConnection::Output &output, QDeadlineTimer deadline,
+                     Dispatch how);
+
+    std::unique_ptr<Session> m_session;
+};
+
+} // namespace platform

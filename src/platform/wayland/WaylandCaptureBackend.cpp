@@ -1,0 +1,49 @@
+#include "WaylandCaptureBackend.h"
+
+#include "OutputCapture.h"
+#include "ToolkitDisplay.h"
+#include "WaylandPixels.h"
+
+namespace platform {
+
+namespace {
+// A compositor draws a frame within a refresh period or two; one that has not answered in this
+// time is not going to, and the capture command makes its next attempt.
+constexpr std::chrono::milliseconds CaptureTimeout{1000};
+} // namespace
+
+WaylandCaptureBackend::WaylandCaptureBackend(std::shared_ptr<OutputCapture> capture,
+                                             bool prepareOnCue)
+    : m_capture(std::move(capture))
+    , m_prepareOnCue(prepareOnCue)
+{
+}
+
+imaging::Picture WaylandCaptureBackend::captureScreen()
+{
+    std::optional<OutputCapture::Frame> frame = m_capture->takeSettledFrame();
+    if (!frame)
+        frame = m_capture->copyPrimary(QDeadlineTimer(CaptureTimeout));
+    if (!frame)
+        return {};
+    return imaging::Picture(
+        std::make_shared<const WaylandPixels>(std::move(*frame), m_capture->pool()));
+}
+
+void WaylandCaptureBackend::sync()
+{
+    roundTripToolkitDisplay();
+}
+
+void WaylandCaptureBackend::prepareForCapture()
+{
+    if (m_prepareOnCue)
+        m_capture->prepareInBackground();
+}
+
+void WaylandCaptureBackend::releasePreparation()
+{
+    m_capture->releasePreparation();
+}
+
+} // namespace platform
