@@ -1,8 +1,8 @@
 // The Wayland benchmark: wlroots screencopy at 3840x2160 on a headless sway of its own, next to
 // the X11 capture on run-bench's 4K Xvfb in the same rounds, both screens covered with the same
 // photo-like content; grim's whole process for comparison; a fresh process's first capture; and
-// click-to-file at 1920x1080 on a second sway (bench_clicktofile run there). Medians over
-// interleaved rounds.
+// click-to-file at 1920x1080 on a second sway (bench_clicktofile run there, over another
+// program's window and then tiled between two slow ones). Medians over interleaved rounds.
 #include "BenchFigures.h"
 #include "PhotoContent.h"
 #include "PhotoWindow.h"
