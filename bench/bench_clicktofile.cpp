@@ -425,8 +425,13 @@ int runSlowNeighbours(int argc, char *argv[])
         if (differing) {
             ++shown;
             if (qEnvironmentVariableIsSet("VO_BENCH_VERBOSE"))
-                std::fprintf(stderr, "  slow neighbours: capture %d: %lld pixels differ\n",
-                             round + 1, differing);
+                std::fprintf(
+                    stderr, "  slow neighbours: capture %d: %lld pixels differ (%s)\n", round + 1,
+                    differing,
+                    QFile::copy(file, QDir::temp().filePath(
+                                          QString("slow-neighbours-%1.bmp").arg(round + 1)))
+                        ? "kept in the temporary folder"
+                        : "not kept");
         }
         QFile::remove(file);
     }
