@@ -10,6 +10,7 @@
 // with VO_BENCH_WAYLAND=slow-neighbours, the main window tiled between slow windows there.
 #include "BenchFigures.h"
 #include "ClickBench.h"
+#include "NullCaptureBackend.h"
 #include "PhotoContent.h"
 
 #include <BmpWriter.h>
@@ -491,11 +492,12 @@ int runSetup(const Setup &setup, int argc, char *argv[])
     ui::MainWindow window(store);
     const platform::Desktop desktop = platform::loadDesktop();
     platform::CaptureBackend *backend = desktop.capture.get();
-    if (!backend) {
-        std::fprintf(stderr, "bench_clicktofile: no capture backend\n");
+    if (dynamic_cast<platform::NullCaptureBackend *>(backend)) {
+        std::fprintf(stderr, "bench_clicktofile: no capture backend: %s\n",
+                     qPrintable(backend->failureReason()));
         return 1;
     }
-    ui::CaptureCommand command(window, backend, desktop.settler.get(), dialogs, reporter);
+    ui::CaptureCommand command(window, *backend, desktop.settler.get(), dialogs, reporter);
     QObject::connect(window.captureButton(), &QPushButton::clicked, &window,
                      [&command] { command.PushButton1_Click(); });
     window.setFolder(folder);
