@@ -392,7 +392,7 @@ int runSlowNeighbours(int argc, char *argv[])
     app::ErrorReporter reporter(dialogs);
     app::SettingsStore store(dir.path() + "/Vistarel Ombrix.conf");
     ui::MainWindow window(store);
-    ui::CaptureCommand command(window, backend, desktop.settler.get(), dialogs, reporter);
+    ui::CaptureCommand command(window, *backend, desktop.settler.get(), dialogs, reporter);
     QObject::connect(window.captureButton(), &QPushButton::clicked, &window,
                      [&command] { command.PushButton1_Click(); });
     window.setFolder(folder);
