@@ -379,7 +379,18 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
 
     QString why;
     FileLock lock(m_filePath + QStringLiteral(".lock"));
-    if (!lock.lock(LockWaitMs, &why))
+    // Another copy that writes again and again (its file changes each time) is not stuck.
+    const auto written = [this] {
+        struct stat status
+        {
+        };
+        if (::stat(QFile::encodeName(m_filePath).constData(), &status) != 0)
+            return QByteArray();
+        return QByteArray::number(qulonglong(status.st_ino)) + ' ' +
+               QByteArray::number(qlonglong(status.st_mtim.tv_sec)) + '.' +
+               QByteArray::number(qlonglong(status.st_mtim.tv_nsec));
+    };
+    if (!lock.lock(LockWaitMs, &why, written))
         fail(why);
 
     const StoreFile old = readStoreFile(m_filePath);
