@@ -1,0 +1,483 @@
+#include "PngBandEncoder.h"
+
+#include <QByteArray>
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <libdeflate.h>
+#include <zlib.h>
+
+namespace imaging {
+
+namespace {
+
+// About this many bytes of samples per band: small enough to follow the screen's transfer and
+// keep both cores busy, large enough that the full flush between bands costs nothing to speak of.
+constexpr std::size_t BandBytes = 384 * 1024;
+constexpr int CompressionLevel = 1;
+constexpr int CompressionStrategy = Z_DEFAULT_STRATEGY;
+
+enum class Filter : std::uint8_t { None = 0, Sub = 1, Up = 2, Average = 3, Paeth = 4 };
+
+// One channel of a TrueColor layout.
+struct Channel
+{
+    int shift = 0;
+    int bits = 0;
+    explicit Channel(std::uint32_t mask)
+        : shift(mask ? std::countr_zero(mask) : 0)
+        , bits(std::popcount(mask))
+    {
+    }
+    // The value widened to `depth` bits by repeating its bits (5-bit 31 -> 255).
+    std::uint32_t widened(std::uint32_t pixel, int depth) const
+    {
+        const std::uint32_t v = (pixel >> shift) & ((1u << bits) - 1u);
+        if (bits >= depth)
+            return v >> (bits - depth);
+        std::uint32_t result = 0;
+        int filled = 0;
+        while (filled < depth) {
+            result = (result << bits) | v;
+            filled += bits;
+        }
+        return result >> (filled - depth);
+    }
+};
+
+// How the picture's rows become PNG samples.
+struct SampleFormat
+{
+    enum class Kind { Palette, Bgrx, Rgb8, Rgb16 };
+    Kind kind = Kind::Bgrx;
+    int bytesPerPixel = 3;
+    std::size_t rowBytes = 0; // samples of one row, without the filter byte
+    int depth = 8;
+    std::uint8_t colourType = 2;
+    Channel red{0}, green{0}, blue{0};
+
+    explicit SampleFormat(const PixelLayout &layout)
+        : red(layout.redMask)
+        , green(layout.greenMask)
+        , blue(layout.blueMask)
+    {
+        if (layout.isIndexed()) {
+            kind = Kind::Palette;
+            bytesPerPixel = 1;
+            colourType = 3;
+        } else if (layout.isXrgb32()) {
+            kind = Kind::Bgrx;
+        } else if (std::max({red.bits, green.bits, blue.bits}) <= 8) {
+            kind = Kind::Rgb8;
+        } else {
+            kind = Kind::Rgb16;
+            bytesPerPixel = 6;
+            depth = 16;
+        }
+        rowBytes = static_cast<std::size_t>(layout.width) * static_cast<std::size_t>(bytesPerPixel);
+    }
+
+    // The significant bits of each channel, when fewer than the depth (an sBIT chunk).
+    bool narrowerThanDepth() const
+    {
+        return (kind == Kind::Rgb8 || kind == Kind::Rgb16) &&
+               (red.bits < depth || green.bits < depth || blue.bits < depth);
+    }
+
+    void convert(const std::uint8_t *row, int width, std::uint8_t *out) const
+    {
+        switch (kind) {
+        case Kind::Palette:
+            std::memcpy(out, row, static_cast<std::size_t>(width));
+            return;
+        case Kind::Bgrx:
+            for (int x = 0; x < width; ++x) {
+                out[0] = row[2];
+                out[1] = row[1];
+                out[2] = row[0];
+                row += 4;
+                out += 3;
+            }
+            return;
+        case Kind::Rgb8:
+        case Kind::Rgb16:
+            break;
+        }
+        const int pixelBytes = std::max(red.shift + red.bits,
+                                        std::max(green.shift + green.bits, blue.shift + blue.bits)) >
+                                       16
+                                   ? 4
+                                   : 2;
+        for (int x = 0; x < width; ++x) {
+            std::uint32_t pixel = 0;
+            if (pixelBytes == 2) {
+                std::uint16_t p16;
+                std::memcpy(&p16, row + 2 * x, 2);
+                pixel = p16;
+            } else {
+                std::memcpy(&pixel, row + 4 * x, 4);
+            }
+            if (kind == Kind::Rgb8) {
+                *out++ = static_cast<std::uint8_t>(red.widened(pixel, 8));
+                *out++ = static_cast<std::uint8_t>(green.widened(pixel, 8));
+                *out++ = static_cast<std::uint8_t>(blue.widened(pixel, 8));
+            } else {
+                for (const Channel *channel : {&red, &green, &blue}) {
+                    const std::uint32_t v = channel->widened(pixel, 16);
+                    *out++ = static_cast<std::uint8_t>(v >> 8);
+                    *out++ = static_cast<std::uint8_t>(v);
+                }
+            }
+        }
+    }
+};
+
+inline std::uint8_t paeth(int a, int b, int c)
+{
+    const int p = a + b - c;
+    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    return static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+}
+
+// Filters one row of samples (prev: the row above, all zeros for the first) into out.
+void filterRow(Filter filter, const std::uint8_t *cur, const std::uint8_t *prev, std::size_t n,
+               int bpp, std::uint8_t *out)
+{
+    const auto step = static_cast<std::size_t>(bpp);
+    switch (filter) {
+    case Filter::None:
+        std::memcpy(out, cur, n);
+        return;
+    case Filter::Sub:
+        std::memcpy(out, cur, std::min(n, step));
+        for (std::size_t i = step; i < n; ++i)
+            out[i] = static_cast<std::uint8_t>(cur[i] - cur[i - step]);
+        return;
+    case Filter::Up:
+        for (std::size_t i = 0; i < n; ++i)
+            out[i] = static_cast<std::uint8_t>(cur[i] - prev[i]);
+        return;
+    case Filter::Average:
+        for (std::size_t i = 0; i < n; ++i) {
+            const int left = i >= step ? cur[i - step] : 0;
+            out[i] = static_cast<std::uint8_t>(cur[i] - ((left + prev[i]) >> 1));
+        }
+        return;
+    case Filter::Paeth:
+        for (std::size_t i = 0; i < std::min(n, step); ++i)
+            out[i] = static_cast<std::uint8_t>(cur[i] - prev[i]);
+        for (std::size_t i = step; i < n; ++i)
+            out[i] = static_cast<std::uint8_t>(cur[i] - paeth(cur[i - step], prev[i], prev[i - step]));
+        return;
+    }
+}
+
+Filter filterFor(const SampleFormat &format)
+{
+    // A palette's indices have no order to predict from.
+    return format.kind == SampleFormat::Kind::Palette ? Filter::None : Filter::Up;
+}
+
+void putBigEndian(std::uint8_t *at, std::uint32_t value)
+{
+    at[0] = static_cast<std::uint8_t>(value >> 24);
+    at[1] = static_cast<std::uint8_t>(value >> 16);
+    at[2] = static_cast<std::uint8_t>(value >> 8);
+    at[3] = static_cast<std::uint8_t>(value);
+}
+
+// A chunk: length, type, data, CRC over type and data.
+QByteArray chunk(const char type[4], const QByteArray &data)
+{
+    QByteArray bytes(12 + data.size(), '\0');
+    auto *out = reinterpret_cast<std::uint8_t *>(bytes.data());
+    putBigEndian(out, static_cast<std::uint32_t>(data.size()));
+    std::memcpy(out + 4, type, 4);
+    std::memcpy(out + 8, data.constData(), static_cast<std::size_t>(data.size()));
+    const auto crc = static_cast<std::uint32_t>(libdeflate_crc32(0, out + 4, 4 + static_cast<std::size_t>(data.size())));
+    putBigEndian(out + 8 + data.size(), crc);
+    return bytes;
+}
+
+QByteArray fileHeader(const PixelLayout &layout, const SampleFormat &format,
+                      const QList<QRgb> &palette)
+{
+    QByteArray header("\x89PNG\r\n\x1a\n", 8);
+    QByteArray ihdr(13, '\0');
+    auto *p = reinterpret_cast<std::uint8_t *>(ihdr.data());
+    putBigEndian(p, static_cast<std::uint32_t>(layout.width));
+    putBigEndian(p + 4, static_cast<std::uint32_t>(layout.height));
+    p[8] = static_cast<std::uint8_t>(format.depth);
+    p[9] = format.colourType; // compression, filter and interlace methods stay 0
+    header += chunk("IHDR", ihdr);
+    if (format.narrowerThanDepth()) {
+        const char bits[3] = {static_cast<char>(format.red.bits), static_cast<char>(format.green.bits),
+                              static_cast<char>(format.blue.bits)};
+        header += chunk("sBIT", QByteArray(bits, 3));
+    }
+    if (format.kind == SampleFormat::Kind::Palette) {
+        QByteArray plte;
+        for (int i = 0; i < 256; ++i) {
+            const QRgb colour = i < palette.size() ? palette[i] : qRgb(0, 0, 0);
+            plte += static_cast<char>(qRed(colour));
+            plte += static_cast<char>(qGreen(colour));
+            plte += static_cast<char>(qBlue(colour));
+        }
+        header += chunk("PLTE", plte);
+    }
+    return header;
+}
+
+// One band's IDAT chunk, complete but for the Adler-32 that the joining adds at the end.
+struct BandOutput
+{
+    std::vector<std::uint8_t> bytes; // the whole chunk
+    std::size_t size = 0;
+    std::uint32_t adler = 1; // of the band's uncompressed samples
+    std::size_t sampleBytes = 0;
+};
+
+// One thread's deflate state, set up once and reset for every band it compresses.
+class Deflater
+{
+public:
+    Deflater() = default;
+    Deflater(const Deflater &) = delete;
+    Deflater &operator=(const Deflater &) = delete;
+    ~Deflater()
+    {
+        if (m_ready)
+            deflateEnd(&m_stream);
+    }
+
+    bool setUp()
+    {
+        m_ready = deflateInit2(&m_stream, CompressionLevel, Z_DEFLATED, -15, 8,
+                               CompressionStrategy) == Z_OK;
+        return m_ready;
+    }
+
+    // Compresses in into out's chunk: raw deflate ending in a full flush, or the final block
+    // for the last band; the first band's chunk starts with the zlib header.
+    bool compress(const std::vector<std::uint8_t> &in, bool first, bool last, BandOutput &out)
+    {
+        if (deflateReset(&m_stream) != Z_OK)
+            return false;
+        const std::size_t head = 8 + (first ? 2 : 0);
+        const std::size_t bound = deflateBound(&m_stream, static_cast<uLong>(in.size())) + 16;
+        if (out.bytes.size() < head + bound + 4)
+            out.bytes.resize(head + bound + 4);
+        std::uint8_t *chunkStart = out.bytes.data();
+        if (first) {
+            chunkStart[8] = 0x78; // deflate, 32 KiB window
+            chunkStart[9] = 0x01; // fastest; header check bits (0x7801 % 31 == 0)
+        }
+        m_stream.next_in = const_cast<std::uint8_t *>(in.data());
+        m_stream.avail_in = static_cast<uInt>(in.size());
+        m_stream.next_out = chunkStart + head;
+        m_stream.avail_out = static_cast<uInt>(bound);
+        const int result = deflate(&m_stream, last ? Z_FINISH : Z_FULL_FLUSH);
+        if (result != (last ? Z_STREAM_END : Z_OK) || m_stream.avail_in != 0)
+            return false;
+        const std::size_t dataSize = head - 8 + (bound - m_stream.avail_out);
+        putBigEndian(chunkStart, static_cast<std::uint32_t>(dataSize));
+        std::memcpy(chunkStart + 4, "IDAT", 4);
+        const auto crc = static_cast<std::uint32_t>(libdeflate_crc32(0, chunkStart + 4, 4 + dataSize));
+        putBigEndian(chunkStart + 8 + dataSize, crc);
+        out.size = 12 + dataSize;
+        out.adler = static_cast<std::uint32_t>(libdeflate_adler32(1, in.data(), in.size()));
+        out.sampleBytes = in.size();
+        return true;
+    }
+
+private:
+    z_stream m_stream{};
+    bool m_ready = false;
+};
+
+// Hands finished bands to the sink in picture order, combining their Adler-32s.
+class OrderedOutput
+{
+public:
+    OrderedOutput(int bands, const PngBandEncoder::Sink &sink)
+        : m_ready(static_cast<std::size_t>(bands))
+        , m_sink(sink)
+    {
+    }
+
+    std::unique_ptr<BandOutput> buffer()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_spare.empty()) {
+                auto spare = std::move(m_spare.back());
+                m_spare.pop_back();
+                return spare;
+            }
+        }
+        return std::make_unique<BandOutput>();
+    }
+
+    void deliver(int index, std::unique_ptr<BandOutput> band)
+    {
+        std::unique_lock lock(m_mutex);
+        m_ready[static_cast<std::size_t>(index)] = std::move(band);
+        if (m_writing)
+            return;
+        m_writing = true;
+        while (!m_failed && m_next < static_cast<int>(m_ready.size()) &&
+               m_ready[static_cast<std::size_t>(m_next)]) {
+            auto next = std::move(m_ready[static_cast<std::size_t>(m_next)]);
+            lock.unlock();
+            try {
+                m_adler = m_next == 0 ? next->adler
+                                      : static_cast<std::uint32_t>(adler32_combine(
+                                            m_adler, next->adler, static_cast<z_off_t>(next->sampleBytes)));
+                const iovec buffer{next->bytes.data(), next->size};
+                m_sink(&buffer, 1);
+            } catch (...) {
+                lock.lock();
+                m_failed = true;
+                m_error = std::current_exception();
+                break;
+            }
+            lock.lock();
+            m_spare.push_back(std::move(next));
+            ++m_next;
+        }
+        m_writing = false;
+    }
+
+    bool failed() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_failed;
+    }
+
+    // After every band: the stream's Adler-32 in an IDAT chunk of its own, and the end chunk.
+    void finish()
+    {
+        if (m_error)
+            std::rethrow_exception(m_error);
+        std::uint8_t adler[4];
+        putBigEndian(adler, m_adler);
+        const QByteArray end =
+            chunk("IDAT", QByteArray(reinterpret_cast<const char *>(adler), 4)) + chunk("IEND", {});
+        const iovec buffer{const_cast<char *>(end.constData()), static_cast<std::size_t>(end.size())};
+        m_sink(&buffer, 1);
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::unique_ptr<BandOutput>> m_ready;
+    std::vector<std::unique_ptr<BandOutput>> m_spare;
+    int m_next = 0;
+    bool m_writing = false;
+    bool m_failed = false;
+    std::exception_ptr m_error;
+    std::uint32_t m_adler = 1;
+    const PngBandEncoder::Sink &m_sink;
+};
+
+} // namespace
+
+PngBandEncoder::PngBandEncoder(const Picture::Data &data)
+    : m_data(data)
+{
+    const SampleFormat format(data.layout);
+    m_bandRows = static_cast<int>(std::max<std::size_t>(1, BandBytes / (format.rowBytes + 1)));
+    m_bandCount = std::max(1, (data.layout.height + m_bandRows - 1) / m_bandRows);
+}
+
+std::optional<SaveStatus> PngBandEncoder::encode(int threads, const Sink &sink)
+{
+    const PixelLayout &layout = m_data.layout;
+    const SampleFormat format(layout);
+    const Filter filter = filterFor(format);
+    {
+        const QByteArray header = fileHeader(layout, format, m_data.palette);
+        const iovec buffer{const_cast<char *>(header.constData()),
+                           static_cast<std::size_t>(header.size())};
+        sink(&buffer, 1);
+    }
+    OrderedOutput output(m_bandCount, sink);
+    std::atomic<int> next{0};
+    std::atomic<int> failure{0};
+    auto fail = [&](SaveStatus status) {
+        int none = 0;
+        failure.compare_exchange_strong(none, static_cast<int>(status));
+    };
+    auto work = [&] {
+        try {
+            Deflater deflater;
+            if (!deflater.setUp()) {
+                fail(SaveStatus::OutOfMemory);
+                return;
+            }
+            std::vector<std::uint8_t> above(format.rowBytes), row(format.rowBytes);
+            std::vector<std::uint8_t> samples;
+            for (;;) {
+                const int index = next.fetch_add(1);
+                if (index >= m_bandCount || failure.load() != 0 || output.failed())
+                    return;
+                const int top = index * m_bandRows;
+                const int bottom = std::min(layout.height, top + m_bandRows);
+                if (!m_data.waitForRows(bottom)) {
+                    fail(SaveStatus::GenericError);
+                    return;
+                }
+                if (top == 0)
+                    std::fill(above.begin(), above.end(), std::uint8_t(0));
+                else
+                    format.convert(m_data.scanLine(top - 1), layout.width, above.data());
+                samples.resize(static_cast<std::size_t>(bottom - top) * (format.rowBytes + 1));
+                std::uint8_t *out = samples.data();
+                for (int y = top; y < bottom; ++y) {
+                    format.convert(m_data.scanLine(y), layout.width, row.data());
+                    *out++ = static_cast<std::uint8_t>(filter);
+                    filterRow(filter, row.data(), above.data(), format.rowBytes,
+                              format.bytesPerPixel, out);
+                    out += format.rowBytes;
+                    std::swap(above, row);
+                }
+                std::unique_ptr<BandOutput> band = output.buffer();
+                if (!deflater.compress(samples, index == 0, index == m_bandCount - 1, *band)) {
+                    fail(SaveStatus::GenericError);
+                    return;
+                }
+                output.deliver(index, std::move(band));
+            }
+        } catch (const std::bad_alloc &) {
+            fail(SaveStatus::OutOfMemory);
+        } catch (...) {
+            fail(SaveStatus::GenericError);
+        }
+    };
+
+    // As the JPEG encoder: while the screen is still being transferred, this thread alone
+    // encodes the bands as their rows arrive, and the helpers join once the transfer is complete.
+    const int helpers = std::clamp(threads, 1, m_bandCount) - 1;
+    {
+        std::vector<std::jthread> pool;
+        pool.reserve(static_cast<std::size_t>(helpers));
+        for (int i = 0; i < helpers; ++i)
+            pool.emplace_back([&] {
+                m_data.waitForAll();
+                work();
+            });
+        work();
+    }
+    if (failure.load() != 0 && !output.failed())
+        return static_cast<SaveStatus>(failure.load());
+    output.finish();
+    return std::nullopt;
+}
+
+} // namespace imaging
