@@ -21,8 +21,6 @@ namespace {
 // About this many bytes of samples per band: small enough to follow the screen's transfer and
 // keep both cores busy, large enough that the full flush between bands costs nothing to speak of.
 constexpr std::size_t BandBytes = 384 * 1024;
-constexpr int CompressionLevel = 1;
-constexpr int CompressionStrategy = Z_DEFAULT_STRATEGY;
 
 enum class Filter : std::uint8_t { None = 0, Sub = 1, Up = 2, Average = 3, Paeth = 4 };
 
@@ -110,9 +108,8 @@ struct SampleFormat
         case Kind::Rgb16:
             break;
         }
-        const int pixelBytes = std::max(red.shift + red.bits,
-                                        std::max(green.shift + green.bits, blue.shift + blue.bits)) >
-                                       16
+        const int pixelBytes = std::max(red.shift + red.bits, std::max(green.shift + green.bits,
+                                                                       blue.shift + blue.bits)) > 16
                                    ? 4
                                    : 2;
         for (int x = 0; x < width; ++x) {
@@ -139,11 +136,13 @@ struct SampleFormat
     }
 };
 
+// Without branches, so that the compiler turns the filter loop into vector code: encoding reads
+// only the original samples, so no pixel depends on the one before it.
 inline std::uint8_t paeth(int a, int b, int c)
 {
-    const int p = a + b - c;
-    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    return static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+    const int bc = pb <= pc ? b : c;
+    return static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a : bc);
 }
 
 // Filters one row of samples (prev: the row above, all zeros for the first) into out.
@@ -174,15 +173,48 @@ void filterRow(Filter filter, const std::uint8_t *cur, const std::uint8_t *prev,
         for (std::size_t i = 0; i < std::min(n, step); ++i)
             out[i] = static_cast<std::uint8_t>(cur[i] - prev[i]);
         for (std::size_t i = step; i < n; ++i)
-            out[i] = static_cast<std::uint8_t>(cur[i] - paeth(cur[i - step], prev[i], prev[i - step]));
+            out[i] =
+                static_cast<std::uint8_t>(cur[i] - paeth(cur[i - step], prev[i], prev[i - step]));
         return;
     }
 }
 
-Filter filterFor(const SampleFormat &format)
+// How a band is filtered and compressed, chosen by measurement on photo-like, user-interface
+// and mostly flat screens (docs/PERFORMANCE.md). What tells them apart is the share of bytes
+// that the Up filter turns into zero:
+//   - photo-like (under half): Up, then zlib's run-length matching only. Longer matches find
+//     next to nothing in such rows and cost three times the time;
+//   - user interface (between): unfiltered, zlib level 1. Letters and controls repeat exactly,
+//     and any filter would hide the repeats from the matcher;
+//   - mostly flat (nearly all): Paeth, which also makes the runs beside vertical edges zero,
+//     then run-length matching; level 1 left three times the bytes of libpng's level 6.
+struct BandMethod
 {
-    // A palette's indices have no order to predict from.
-    return format.kind == SampleFormat::Kind::Palette ? Filter::None : Filter::Up;
+    Filter filter;
+    int level;
+    int strategy;
+};
+
+constexpr BandMethod PhotoMethod{Filter::Up, 1, Z_RLE};
+constexpr BandMethod InterfaceMethod{Filter::None, 1, Z_DEFAULT_STRATEGY};
+constexpr BandMethod FlatMethod{Filter::Paeth, 1, Z_RLE};
+// A palette's indices have no order to predict from: as the user interface.
+constexpr BandMethod PaletteMethod = InterfaceMethod;
+
+// rows: the band's samples with the row above it first (zeros for the top band).
+BandMethod methodFor(const SampleFormat &format, const std::uint8_t *rows, std::size_t rowCount)
+{
+    if (format.kind == SampleFormat::Kind::Palette)
+        return PaletteMethod;
+    const std::size_t n = format.rowBytes;
+    std::size_t zeros = 0;
+    for (std::size_t r = 1; r <= rowCount; ++r) {
+        const std::uint8_t *cur = rows + r * n, *above = cur - n;
+        for (std::size_t i = 0; i < n; ++i)
+            zeros += cur[i] == above[i];
+    }
+    const double share = double(zeros) / double(rowCount * n);
+    return share < 0.5 ? PhotoMethod : share < 0.97 ? InterfaceMethod : FlatMethod;
 }
 
 void putBigEndian(std::uint8_t *at, std::uint32_t value)
@@ -201,7 +233,8 @@ QByteArray chunk(const char type[4], const QByteArray &data)
     putBigEndian(out, static_cast<std::uint32_t>(data.size()));
     std::memcpy(out + 4, type, 4);
     std::memcpy(out + 8, data.constData(), static_cast<std::size_t>(data.size()));
-    const auto crc = static_cast<std::uint32_t>(libdeflate_crc32(0, out + 4, 4 + static_cast<std::size_t>(data.size())));
+    const auto crc = static_cast<std::uint32_t>(
+        libdeflate_crc32(0, out + 4, 4 + static_cast<std::size_t>(data.size())));
     putBigEndian(out + 8 + data.size(), crc);
     return bytes;
 }
@@ -218,7 +251,8 @@ QByteArray fileHeader(const PixelLayout &layout, const SampleFormat &format,
     p[9] = format.colourType; // compression, filter and interlace methods stay 0
     header += chunk("IHDR", ihdr);
     if (format.narrowerThanDepth()) {
-        const char bits[3] = {static_cast<char>(format.red.bits), static_cast<char>(format.green.bits),
+        const char bits[3] = {static_cast<char>(format.red.bits),
+                              static_cast<char>(format.green.bits),
                               static_cast<char>(format.blue.bits)};
         header += chunk("sBIT", QByteArray(bits, 3));
     }
@@ -259,16 +293,17 @@ public:
 
     bool setUp()
     {
-        m_ready = deflateInit2(&m_stream, CompressionLevel, Z_DEFLATED, -15, 8,
-                               CompressionStrategy) == Z_OK;
+        m_ready = deflateInit2(&m_stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
         return m_ready;
     }
 
     // Compresses in into out's chunk: raw deflate ending in a full flush, or the final block
     // for the last band; the first band's chunk starts with the zlib header.
-    bool compress(const std::vector<std::uint8_t> &in, bool first, bool last, BandOutput &out)
+    bool compress(const std::vector<std::uint8_t> &in, const BandMethod &method, bool first,
+                  bool last, BandOutput &out)
     {
-        if (deflateReset(&m_stream) != Z_OK)
+        if (deflateReset(&m_stream) != Z_OK ||
+            deflateParams(&m_stream, method.level, method.strategy) != Z_OK)
             return false;
         const std::size_t head = 8 + (first ? 2 : 0);
         const std::size_t bound = deflateBound(&m_stream, static_cast<uLong>(in.size())) + 16;
@@ -289,7 +324,8 @@ public:
         const std::size_t dataSize = head - 8 + (bound - m_stream.avail_out);
         putBigEndian(chunkStart, static_cast<std::uint32_t>(dataSize));
         std::memcpy(chunkStart + 4, "IDAT", 4);
-        const auto crc = static_cast<std::uint32_t>(libdeflate_crc32(0, chunkStart + 4, 4 + dataSize));
+        const auto crc =
+            static_cast<std::uint32_t>(libdeflate_crc32(0, chunkStart + 4, 4 + dataSize));
         putBigEndian(chunkStart + 8 + dataSize, crc);
         out.size = 12 + dataSize;
         out.adler = static_cast<std::uint32_t>(libdeflate_adler32(1, in.data(), in.size()));
@@ -337,9 +373,10 @@ public:
             auto next = std::move(m_ready[static_cast<std::size_t>(m_next)]);
             lock.unlock();
             try {
-                m_adler = m_next == 0 ? next->adler
-                                      : static_cast<std::uint32_t>(adler32_combine(
-                                            m_adler, next->adler, static_cast<z_off_t>(next->sampleBytes)));
+                m_adler = m_next == 0
+                              ? next->adler
+                              : static_cast<std::uint32_t>(adler32_combine(
+                                    m_adler, next->adler, static_cast<z_off_t>(next->sampleBytes)));
                 const iovec buffer{next->bytes.data(), next->size};
                 m_sink(&buffer, 1);
             } catch (...) {
@@ -370,7 +407,8 @@ public:
         putBigEndian(adler, m_adler);
         const QByteArray end =
             chunk("IDAT", QByteArray(reinterpret_cast<const char *>(adler), 4)) + chunk("IEND", {});
-        const iovec buffer{const_cast<char *>(end.constData()), static_cast<std::size_t>(end.size())};
+        const iovec buffer{const_cast<char *>(end.constData()),
+                           static_cast<std::size_t>(end.size())};
         m_sink(&buffer, 1);
     }
 
@@ -400,7 +438,6 @@ std::optional<SaveStatus> PngBandEncoder::encode(int threads, const Sink &sink)
 {
     const PixelLayout &layout = m_data.layout;
     const SampleFormat format(layout);
-    const Filter filter = filterFor(format);
     {
         const QByteArray header = fileHeader(layout, format, m_data.palette);
         const iovec buffer{const_cast<char *>(header.constData()),
@@ -421,7 +458,8 @@ std::optional<SaveStatus> PngBandEncoder::encode(int threads, const Sink &sink)
                 fail(SaveStatus::OutOfMemory);
                 return;
             }
-            std::vector<std::uint8_t> above(format.rowBytes), row(format.rowBytes);
+            // The band's samples, after the row above it: filtering reads the row above.
+            std::vector<std::uint8_t> rows;
             std::vector<std::uint8_t> samples;
             for (;;) {
                 const int index = next.fetch_add(1);
@@ -433,22 +471,29 @@ std::optional<SaveStatus> PngBandEncoder::encode(int threads, const Sink &sink)
                     fail(SaveStatus::GenericError);
                     return;
                 }
+                const auto rowCount = static_cast<std::size_t>(bottom - top);
+                rows.resize((rowCount + 1) * format.rowBytes);
                 if (top == 0)
-                    std::fill(above.begin(), above.end(), std::uint8_t(0));
+                    std::fill_n(rows.begin(), format.rowBytes, std::uint8_t(0));
                 else
-                    format.convert(m_data.scanLine(top - 1), layout.width, above.data());
-                samples.resize(static_cast<std::size_t>(bottom - top) * (format.rowBytes + 1));
+                    format.convert(m_data.scanLine(top - 1), layout.width, rows.data());
+                for (int y = top; y < bottom; ++y)
+                    format.convert(m_data.scanLine(y), layout.width,
+                                   rows.data() +
+                                       static_cast<std::size_t>(y - top + 1) * format.rowBytes);
+                const BandMethod method = methodFor(format, rows.data(), rowCount);
+                samples.resize(rowCount * (format.rowBytes + 1));
                 std::uint8_t *out = samples.data();
-                for (int y = top; y < bottom; ++y) {
-                    format.convert(m_data.scanLine(y), layout.width, row.data());
-                    *out++ = static_cast<std::uint8_t>(filter);
-                    filterRow(filter, row.data(), above.data(), format.rowBytes,
+                for (std::size_t r = 1; r <= rowCount; ++r) {
+                    const std::uint8_t *cur = rows.data() + r * format.rowBytes;
+                    *out++ = static_cast<std::uint8_t>(method.filter);
+                    filterRow(method.filter, cur, cur - format.rowBytes, format.rowBytes,
                               format.bytesPerPixel, out);
                     out += format.rowBytes;
-                    std::swap(above, row);
                 }
                 std::unique_ptr<BandOutput> band = output.buffer();
-                if (!deflater.compress(samples, index == 0, index == m_bandCount - 1, *band)) {
+                if (!deflater.compress(samples, method, index == 0, index == m_bandCount - 1,
+                                       *band)) {
                     fail(SaveStatus::GenericError);
                     return;
                 }
