@@ -9,10 +9,10 @@ namespace bench {
 namespace {
 
 const char *const Words[] = {
-    "capture", "window", "void",    "return", "const",  "QString", "int",    "folder",
-    "settings", "the",   "screen",  "file",   "name",   "format",  "if",     "else",
-    "for",     "auto",   "picture", "save",   "error",  "status",  "while",  "class",
-    "struct",  "to",     "of",      "and",    "a",      "width",   "height", "static_cast"};
+    "capture",  "window", "void",    "return", "const", "QString", "int",    "folder",
+    "settings", "the",    "screen",  "file",   "name",  "format",  "if",     "else",
+    "for",      "auto",   "picture", "save",   "error", "status",  "while",  "class",
+    "struct",   "to",     "of",      "and",    "a",     "width",   "height", "static_cast"};
 
 QString randomLine(QRandomGenerator &random, int words)
 {

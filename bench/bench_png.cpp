@@ -106,7 +106,8 @@ int main(int argc, char *argv[])
             // A new file each time, as the naming modes mostly write; removed untimed.
             QFile::remove(jpeg);
             QFile::remove(png);
-            timed(jpegTimes, round >= 0, [&] { imaging::SaveJPG(backend->captureScreen(), jpeg, 85); });
+            timed(jpegTimes, round >= 0,
+                  [&] { imaging::SaveJPG(backend->captureScreen(), jpeg, 85); });
             timed(pngTimes, round >= 0, [&] {
                 imaging::savePicture(backend->captureScreen(), png, imaging::ImageFormat::Png, 0);
             });

@@ -5,8 +5,8 @@ namespace ui {
 namespace {
 
 // Text2 covers the 50 blanks in the middle: the line reads as one sentence.
-constexpr char CountedCaption[] =
-    "These characters                                                  followed by a counting number";
+constexpr char CountedCaption[] = "These characters                                                "
+                                  "  followed by a counting number";
 static_assert(sizeof CountedCaption - 1 == 95);
 
 // clang-format off

@@ -25,11 +25,11 @@ struct TwipRect
 
 template <typename Choice> struct OptionRow
 {
-    const char *key;   // settings key and object name: "Option4"
-    bool initial;      // on at the first start (its key's default: 1, else 0)
+    const char *key; // settings key and object name: "Option4"
+    bool initial;    // on at the first start (its key's default: 1, else 0)
     const char *caption;
     Choice choice;
-    TwipRect place;    // in the group's frame
+    TwipRect place; // in the group's frame
     int restoreStatement;
 };
 
