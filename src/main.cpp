@@ -40,9 +40,7 @@ int captureOnce(app::QtDialogs &dialogs)
     app::ErrorReporter reporter(echoing);
     const platform::Desktop desktop = platform::loadDesktop(platform::CaptureUse::Once);
     ui::SavedChoices choices(settings);
-    ui::CaptureCommand capture(choices, desktop.capture.get(), desktop.settler.get(), echoing,
-                               reporter);
-    capture.setUnavailableReason(desktop.unavailableReason);
+    ui::CaptureCommand capture(choices, *desktop.capture, desktop.settler.get(), echoing, reporter);
     capture.PushButton1_Click();
 
     const QFileInfo written(capture.writtenPath());
@@ -112,9 +110,7 @@ int main(int argc, char *argv[])
     ui::MainWindow window(settings);
     window.failureRouting().setUntrappedFailures(&application.untrappedFailures());
     dialogs.setParentWindow(&window);
-    ui::CaptureCommand capture(window, desktop.capture.get(), desktop.settler.get(), dialogs,
-                               reporter);
-    capture.setUnavailableReason(desktop.unavailableReason);
+    ui::CaptureCommand capture(window, *desktop.capture, desktop.settler.get(), dialogs, reporter);
     ui::FolderBrowser browser(dialogs);
     ui::FolderSelection folderSelection(window, browser, reporter);
     QObject::connect(window.captureButton(), &QPushButton::clicked, &window,
@@ -123,10 +119,8 @@ int main(int argc, char *argv[])
                      [&folderSelection] { folderSelection.PushButton2_Click(); });
     // The capture's memory is prepared when a capture is near, and freed when none has been for
     // a while.
-    std::optional<ui::CaptureReadiness> readiness;
-    if (desktop.capture)
-        readiness.emplace(window, *window.captureButton(), *desktop.capture,
-                          [&capture] { return capture.capturing(); });
+    ui::CaptureReadiness readiness(window, *window.captureButton(), *desktop.capture,
+                                   [&capture] { return capture.capturing(); });
 
     startup::StartUp startUp(window, settings, reporter, random, urlOpener);
     startUp.setIconImageSource([&preload](const QString &path) { return preload->image(path); });

@@ -58,7 +58,7 @@ void CaptureCommand::saveAhead(const QString &baseName) noexcept
                         static_cast<std::uint8_t>(quality));
 }
 
-CaptureCommand::CaptureCommand(CaptureClient &client, platform::CaptureBackend *backend,
+CaptureCommand::CaptureCommand(CaptureClient &client, platform::CaptureBackend &backend,
                                platform::ScreenSettler *settler, app::Dialogs &dialogs,
                                app::ErrorReporter &reporter)
     : m_client(client)
@@ -205,8 +205,7 @@ void CaptureCommand::PushButton1_Click()
         // Pending events, then wait until the screen no longer shows the window.
         {154, [&] {
              QCoreApplication::processEvents();
-             if (m_backend)
-                 m_backend->sync();
+             m_backend.sync();
              if (m_settler && steppedAside)
                  m_settler->waitUntilRepainted();
              return Trap::Next;
@@ -224,8 +223,8 @@ void CaptureCommand::PushButton1_Click()
         {158, [&] { return m_picSS.isNull() && counter < 10 && !finalFailure ? 160 : 166; }},
         {160, [&] {
              m_picSS = {};
-             m_picSS = m_backend ? m_backend->captureScreen() : imaging::Picture();
-             finalFailure = m_picSS.isNull() && m_backend && m_backend->failureIsFinal();
+             m_picSS = m_backend.captureScreen();
+             finalFailure = m_picSS.isNull() && m_backend.failureIsFinal();
              saveAhead(BaseName);
              return Trap::Next;
          }},
@@ -250,7 +249,7 @@ void CaptureCommand::PushButton1_Click()
         {178, [&] {
              w.setMousePointer(PointerDefault);
              if (noPicture) {
-                 QString reason = m_backend ? m_backend->failureReason() : m_unavailableReason;
+                 QString reason = m_backend.failureReason();
                  if (reason.isEmpty())
                      reason = QLatin1String(NoPictureReason);
                  m_dialogs.showMessage(QGuiApplication::applicationDisplayName(),
