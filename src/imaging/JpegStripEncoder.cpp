@@ -1,14 +1,13 @@
 #include "JpegStripEncoder.h"
 
+#include "BandPool.h"
+#include "OrderedOutput.h"
+
 #include <algorithm>
-#include <atomic>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include <jerror.h>
@@ -204,100 +203,10 @@ const unsigned char RestartMarkers[8][2] = {{0xff, 0xd0}, {0xff, 0xd1}, {0xff, 0
                                             {0xff, 0xd4}, {0xff, 0xd5}, {0xff, 0xd6}, {0xff, 0xd7}};
 const unsigned char EndOfImage[2] = {0xff, 0xd9};
 
-// Hands finished strips to the sink in picture order and recycles their buffers.
-class OrderedOutput
+SaveStatus statusOf(int libjpegCode)
 {
-public:
-    OrderedOutput(int strips, int pictureHeight, const JpegStripEncoder::Sink &sink)
-        : m_ready(static_cast<std::size_t>(strips))
-        , m_height(pictureHeight)
-        , m_sink(sink)
-    {
-    }
-
-    std::unique_ptr<StripOutput> buffer()
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            if (!m_spare.empty()) {
-                auto spare = std::move(m_spare.back());
-                m_spare.pop_back();
-                return spare;
-            }
-        }
-        return std::make_unique<StripOutput>();
-    }
-
-    // Takes strip index; whichever thread finds the next strip in order ready writes it out.
-    void deliver(int index, std::unique_ptr<StripOutput> strip)
-    {
-        std::unique_lock lock(m_mutex);
-        m_ready[static_cast<std::size_t>(index)] = std::move(strip);
-        if (m_writing)
-            return;
-        m_writing = true;
-        while (!m_failed && m_next < static_cast<int>(m_ready.size()) &&
-               m_ready[static_cast<std::size_t>(m_next)]) {
-            auto next = std::move(m_ready[static_cast<std::size_t>(m_next)]);
-            const int position = m_next;
-            lock.unlock();
-            try {
-                write(position, *next);
-            } catch (...) {
-                lock.lock();
-                m_failed = true;
-                m_error = std::current_exception();
-                break;
-            }
-            lock.lock();
-            m_spare.push_back(std::move(next));
-            ++m_next;
-        }
-        m_writing = false;
-    }
-
-    bool failed() const
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_failed;
-    }
-
-    // After every strip: the end marker, or the sink's exception.
-    void finish()
-    {
-        if (m_error)
-            std::rethrow_exception(m_error);
-        const iovec end{const_cast<unsigned char *>(EndOfImage), 2};
-        m_sink(&end, 1);
-    }
-
-private:
-    void write(int position, StripOutput &strip)
-    {
-        iovec buffers[2];
-        if (position == 0) {
-            // The whole picture's height into the frame header (FF Cx, length, precision, height).
-            unsigned char *height = strip.bytes + strip.frameHeader + 5;
-            height[0] = static_cast<unsigned char>((m_height >> 8) & 0xff);
-            height[1] = static_cast<unsigned char>(m_height & 0xff);
-            buffers[0] = {strip.bytes, strip.scanStart};
-        } else {
-            buffers[0] = {const_cast<unsigned char *>(RestartMarkers[(position - 1) % 8]), 2};
-        }
-        buffers[1] = {strip.bytes + strip.scanStart, strip.scanEnd - strip.scanStart};
-        m_sink(buffers, 2);
-    }
-
-    mutable std::mutex m_mutex;
-    std::vector<std::unique_ptr<StripOutput>> m_ready;
-    std::vector<std::unique_ptr<StripOutput>> m_spare;
-    int m_next = 0;
-    bool m_writing = false;
-    bool m_failed = false;
-    std::exception_ptr m_error;
-    int m_height;
-    const JpegStripEncoder::Sink &m_sink;
-};
+    return libjpegCode == JERR_OUT_OF_MEMORY ? SaveStatus::OutOfMemory : SaveStatus::GenericError;
+}
 
 } // namespace
 
@@ -318,72 +227,47 @@ JpegStripEncoder::JpegStripEncoder(const Picture::Data &data, int quality)
 std::optional<SaveStatus> JpegStripEncoder::encode(int threads, const Sink &sink)
 {
     const PixelLayout &layout = m_data.layout;
-    OrderedOutput output(m_stripCount, layout.height, sink);
-    std::atomic<int> next{0};
-    std::atomic<int> failure{0};
-    auto fail = [&](SaveStatus status) {
-        int none = 0;
-        failure.compare_exchange_strong(none, static_cast<int>(status));
-    };
-    auto work = [&] {
-        try {
-            Compressor compressor;
-            if (const int code = compressor.setUp(layout, m_quality, m_restartInterval)) {
-                fail(code == JERR_OUT_OF_MEMORY ? SaveStatus::OutOfMemory
-                                                : SaveStatus::GenericError);
-                return;
+    const int height = layout.height;
+    OrderedOutput<StripOutput> output(
+        m_stripCount, [&sink, height](int position, StripOutput &strip) {
+            iovec buffers[2];
+            if (position == 0) {
+                // The whole picture's height into the frame header (FF Cx, length, precision,
+                // height).
+                unsigned char *frameHeight = strip.bytes + strip.frameHeader + 5;
+                frameHeight[0] = static_cast<unsigned char>((height >> 8) & 0xff);
+                frameHeight[1] = static_cast<unsigned char>(height & 0xff);
+                buffers[0] = {strip.bytes, strip.scanStart};
+            } else {
+                buffers[0] = {const_cast<unsigned char *>(RestartMarkers[(position - 1) % 8]), 2};
             }
-            std::vector<std::uint8_t *> rows(static_cast<std::size_t>(m_stripRows));
-            std::vector<std::uint8_t> rgbRow(static_cast<std::size_t>(layout.width) * 3u);
-            for (;;) {
-                const int index = next.fetch_add(1);
-                if (index >= m_stripCount || failure.load() != 0 || output.failed())
-                    return;
-                const int top = index * m_stripRows;
-                const int bottom = std::min(layout.height, top + m_stripRows);
-                if (!m_data.waitForRows(bottom)) {
-                    fail(SaveStatus::GenericError);
-                    return;
-                }
-                for (int y = top; y < bottom; ++y) {
-                    rows[static_cast<std::size_t>(y - top)] =
-                        const_cast<std::uint8_t *>(m_data.scanLine(y));
-                }
-                std::unique_ptr<StripOutput> strip = output.buffer();
-                const int code = compressor.compress(rows.data(), bottom - top, *strip, layout,
-                                                     m_data.palette, rgbRow.data());
-                if (code != 0 || !strip->locateScan()) {
-                    fail(code == JERR_OUT_OF_MEMORY ? SaveStatus::OutOfMemory
-                                                    : SaveStatus::GenericError);
-                    return;
-                }
-                output.deliver(index, std::move(strip));
-            }
-        } catch (const std::bad_alloc &) {
-            fail(SaveStatus::OutOfMemory);
-        } catch (...) {
-            fail(SaveStatus::GenericError);
+            buffers[1] = {strip.bytes + strip.scanStart, strip.scanEnd - strip.scanStart};
+            sink(buffers, 2);
+        });
+    BandPool pool(m_data, m_stripRows, m_stripCount, [&output] { return output.failed(); });
+    const auto status = pool.run(threads, [&]() -> std::optional<SaveStatus> {
+        Compressor compressor;
+        if (const int code = compressor.setUp(layout, m_quality, m_restartInterval))
+            return statusOf(code);
+        std::vector<std::uint8_t *> rows(static_cast<std::size_t>(m_stripRows));
+        std::vector<std::uint8_t> rgbRow(static_cast<std::size_t>(layout.width) * 3u);
+        while (const auto band = pool.next()) {
+            for (int y = band->top; y < band->bottom; ++y)
+                rows[static_cast<std::size_t>(y - band->top)] =
+                    const_cast<std::uint8_t *>(m_data.scanLine(y));
+            std::unique_ptr<StripOutput> strip = output.buffer();
+            const int code = compressor.compress(rows.data(), band->bottom - band->top, *strip,
+                                                 layout, m_data.palette, rgbRow.data());
+            if (code != 0 || !strip->locateScan())
+                return statusOf(code);
+            output.deliver(band->index, std::move(strip));
         }
-    };
-
-    // While the screen is still being transferred, the display server needs a core: this thread
-    // alone encodes the strips as their rows arrive, and the helpers join once the transfer is
-    // complete (at once for a complete picture). With every thread busy from the start, the
-    // server's copy was starved and the whole took longer than transfer and encoding in turn.
-    const int helpers = std::clamp(threads, 1, m_stripCount) - 1;
-    {
-        std::vector<std::jthread> pool;
-        pool.reserve(static_cast<std::size_t>(helpers));
-        for (int i = 0; i < helpers; ++i)
-            pool.emplace_back([&] {
-                m_data.waitForAll();
-                work();
-            });
-        work();
-    }
-    if (failure.load() != 0 && !output.failed())
-        return static_cast<SaveStatus>(failure.load());
-    output.finish();
+        return std::nullopt;
+    });
+    if (const auto failure = output.outcome(status))
+        return failure;
+    const iovec end{const_cast<unsigned char *>(EndOfImage), 2};
+    sink(&end, 1);
     return std::nullopt;
 }
 

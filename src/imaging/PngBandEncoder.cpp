@@ -1,14 +1,13 @@
 #include "PngBandEncoder.h"
 
+#include "BandPool.h"
+#include "OrderedOutput.h"
+
 #include <QByteArray>
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cstring>
-#include <exception>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include <libdeflate.h>
@@ -544,92 +543,6 @@ private:
     bool m_ready = false;
 };
 
-// Hands finished bands to the sink in picture order, combining their Adler-32s.
-class OrderedOutput
-{
-public:
-    OrderedOutput(int bands, const PngBandEncoder::Sink &sink)
-        : m_ready(static_cast<std::size_t>(bands))
-        , m_sink(sink)
-    {
-    }
-
-    std::unique_ptr<BandOutput> buffer()
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            if (!m_spare.empty()) {
-                auto spare = std::move(m_spare.back());
-                m_spare.pop_back();
-                return spare;
-            }
-        }
-        return std::make_unique<BandOutput>();
-    }
-
-    void deliver(int index, std::unique_ptr<BandOutput> band)
-    {
-        std::unique_lock lock(m_mutex);
-        m_ready[static_cast<std::size_t>(index)] = std::move(band);
-        if (m_writing)
-            return;
-        m_writing = true;
-        while (!m_failed && m_next < static_cast<int>(m_ready.size()) &&
-               m_ready[static_cast<std::size_t>(m_next)]) {
-            auto next = std::move(m_ready[static_cast<std::size_t>(m_next)]);
-            lock.unlock();
-            try {
-                m_adler = m_next == 0
-                              ? next->adler
-                              : static_cast<std::uint32_t>(adler32_combine(
-                                    m_adler, next->adler, static_cast<z_off_t>(next->sampleBytes)));
-                const iovec buffer{next->bytes.data(), next->size};
-                m_sink(&buffer, 1);
-            } catch (...) {
-                lock.lock();
-                m_failed = true;
-                m_error = std::current_exception();
-                break;
-            }
-            lock.lock();
-            m_spare.push_back(std::move(next));
-            ++m_next;
-        }
-        m_writing = false;
-    }
-
-    bool failed() const
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_failed;
-    }
-
-    // After every band: the stream's Adler-32 in an IDAT chunk of its own, and the end chunk.
-    void finish()
-    {
-        if (m_error)
-            std::rethrow_exception(m_error);
-        std::uint8_t adler[4];
-        putBigEndian(adler, m_adler);
-        const QByteArray end =
-            chunk("IDAT", QByteArray(reinterpret_cast<const char *>(adler), 4)) + chunk("IEND", {});
-        const iovec buffer{const_cast<char *>(end.constData()),
-                           static_cast<std::size_t>(end.size())};
-        m_sink(&buffer, 1);
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<std::unique_ptr<BandOutput>> m_ready;
-    std::vector<std::unique_ptr<BandOutput>> m_spare;
-    int m_next = 0;
-    bool m_writing = false;
-    bool m_failed = false;
-    std::exception_ptr m_error;
-    std::uint32_t m_adler = 1;
-    const PngBandEncoder::Sink &m_sink;
-};
-
 } // namespace
 
 PngBandEncoder::PngBandEncoder(const Picture::Data &data)
@@ -650,84 +563,62 @@ std::optional<SaveStatus> PngBandEncoder::encode(int threads, const Sink &sink)
                            static_cast<std::size_t>(header.size())};
         sink(&buffer, 1);
     }
-    OrderedOutput output(m_bandCount, sink);
-    std::atomic<int> next{0};
-    std::atomic<int> failure{0};
-    auto fail = [&](SaveStatus status) {
-        int none = 0;
-        failure.compare_exchange_strong(none, static_cast<int>(status));
-    };
-    auto work = [&] {
-        try {
-            Deflater deflater;
-            if (!deflater.setUp()) {
-                fail(SaveStatus::OutOfMemory);
-                return;
+    std::uint32_t adler = 1; // of the samples written so far
+    OrderedOutput<BandOutput> output(m_bandCount, [&sink, &adler](int position, BandOutput &band) {
+        adler = position == 0 ? band.adler
+                              : static_cast<std::uint32_t>(adler32_combine(
+                                    adler, band.adler, static_cast<z_off_t>(band.sampleBytes)));
+        const iovec buffer{band.bytes.data(), band.size};
+        sink(&buffer, 1);
+    });
+    BandPool pool(m_data, m_bandRows, m_bandCount, [&output] { return output.failed(); });
+    const auto status = pool.run(threads, [&]() -> std::optional<SaveStatus> {
+        Deflater deflater;
+        if (!deflater.setUp())
+            return SaveStatus::OutOfMemory;
+        // The band's samples, after the row above it: filtering reads the row above.
+        std::vector<std::uint8_t> rows;
+        std::vector<std::uint8_t> samples;
+        while (const auto band = pool.next()) {
+            const int top = band->top, bottom = band->bottom;
+            const auto rowCount = static_cast<std::size_t>(bottom - top);
+            rows.resize((rowCount + 1) * format.rowBytes);
+            if (top == 0)
+                std::fill_n(rows.begin(), format.rowBytes, std::uint8_t(0));
+            else
+                format.convert(m_data.scanLine(top - 1), layout.width, rows.data());
+            for (int y = top; y < bottom; ++y)
+                format.convert(m_data.scanLine(y), layout.width,
+                               rows.data() +
+                                   static_cast<std::size_t>(y - top + 1) * format.rowBytes);
+            const BandMethod method = methodFor(format, rows.data(), rowCount);
+            samples.resize(rowCount * (format.rowBytes + 1));
+            std::uint8_t *out = samples.data();
+            for (std::size_t r = 1; r <= rowCount; ++r) {
+                const std::uint8_t *cur = rows.data() + r * format.rowBytes;
+                *out++ = static_cast<std::uint8_t>(method.filter);
+                filterRow(method.filter, cur, cur - format.rowBytes, format.rowBytes,
+                          format.bytesPerPixel, out);
+                out += format.rowBytes;
             }
-            // The band's samples, after the row above it: filtering reads the row above.
-            std::vector<std::uint8_t> rows;
-            std::vector<std::uint8_t> samples;
-            for (;;) {
-                const int index = next.fetch_add(1);
-                if (index >= m_bandCount || failure.load() != 0 || output.failed())
-                    return;
-                const int top = index * m_bandRows;
-                const int bottom = std::min(layout.height, top + m_bandRows);
-                if (!m_data.waitForRows(bottom)) {
-                    fail(SaveStatus::GenericError);
-                    return;
-                }
-                const auto rowCount = static_cast<std::size_t>(bottom - top);
-                rows.resize((rowCount + 1) * format.rowBytes);
-                if (top == 0)
-                    std::fill_n(rows.begin(), format.rowBytes, std::uint8_t(0));
-                else
-                    format.convert(m_data.scanLine(top - 1), layout.width, rows.data());
-                for (int y = top; y < bottom; ++y)
-                    format.convert(m_data.scanLine(y), layout.width,
-                                   rows.data() +
-                                       static_cast<std::size_t>(y - top + 1) * format.rowBytes);
-                const BandMethod method = methodFor(format, rows.data(), rowCount);
-                samples.resize(rowCount * (format.rowBytes + 1));
-                std::uint8_t *out = samples.data();
-                for (std::size_t r = 1; r <= rowCount; ++r) {
-                    const std::uint8_t *cur = rows.data() + r * format.rowBytes;
-                    *out++ = static_cast<std::uint8_t>(method.filter);
-                    filterRow(method.filter, cur, cur - format.rowBytes, format.rowBytes,
-                              format.bytesPerPixel, out);
-                    out += format.rowBytes;
-                }
-                std::unique_ptr<BandOutput> band = output.buffer();
-                if (!deflater.compress(samples, method, index == 0, index == m_bandCount - 1,
-                                       *band)) {
-                    fail(SaveStatus::GenericError);
-                    return;
-                }
-                output.deliver(index, std::move(band));
-            }
-        } catch (const std::bad_alloc &) {
-            fail(SaveStatus::OutOfMemory);
-        } catch (...) {
-            fail(SaveStatus::GenericError);
+            std::unique_ptr<BandOutput> piece = output.buffer();
+            if (!deflater.compress(samples, method, band->index == 0,
+                                   band->index == m_bandCount - 1, *piece))
+                return SaveStatus::GenericError;
+            output.deliver(band->index, std::move(piece));
         }
-    };
-
-    // As the JPEG encoder: while the screen is still being transferred, this thread alone
-    // encodes the bands as their rows arrive, and the helpers join once the transfer is complete.
-    const int helpers = std::clamp(threads, 1, m_bandCount) - 1;
-    {
-        std::vector<std::jthread> pool;
-        pool.reserve(static_cast<std::size_t>(helpers));
-        for (int i = 0; i < helpers; ++i)
-            pool.emplace_back([&] {
-                m_data.waitForAll();
-                work();
-            });
-        work();
-    }
-    if (failure.load() != 0 && !output.failed())
-        return static_cast<SaveStatus>(failure.load());
-    output.finish();
+        return std::nullopt;
+    });
+    if (const auto failure = output.outcome(status))
+        return failure;
+    // After every band: the stream's Adler-32 in an IDAT chunk of its own, and the end chunk.
+    std::uint8_t adlerBytes[4];
+    putBigEndian(adlerBytes, adler);
+    const QByteArray end =
+        chunk("IDAT", QByteArray(reinterpret_cast<const char *>(adlerBytes), 4)) +
+        chunk("IEND", {});
+    const iovec buffer{const_cast<char *>(end.constData()), static_cast<std::size_t>(end.size())};
+    sink(&buffer, 1);
     return std::nullopt;
 }
 

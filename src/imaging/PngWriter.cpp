@@ -1,30 +1,18 @@
 #include "PngWriter.h"
 
 #include "AtomicFile.h"
+#include "BandPool.h"
 #include "ImageFormat.h"
 #include "PngBandEncoder.h"
 #include "SaveError.h"
 
-#include <algorithm>
-#include <thread>
-
 namespace imaging {
-
-namespace {
-
-int encoderThreads()
-{
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 2 : static_cast<int>(std::min(cores, 16u));
-}
-
-} // namespace
 
 void writePng(const Picture::Data &data, AtomicFile &file, std::uint8_t)
 {
     PngBandEncoder encoder(data);
     const auto sink = [&file](const iovec *buffers, int count) { file.append(buffers, count); };
-    if (const auto status = encoder.encode(encoderThreads(), sink))
+    if (const auto status = encoder.encode(BandPool::machineThreads(), sink))
         throw saveError(*status);
 }
 
