@@ -42,8 +42,7 @@ std::optional<QRect> primaryMonitorInPicture(const MutterLayout &layout, QSize p
     const auto left = int(std::lround((primary.x() - bounds.x()) * perUnitX));
     const auto top = int(std::lround((primary.y() - bounds.y()) * perUnitY));
     const auto right = int(std::lround((primary.x() + primary.width() - bounds.x()) * perUnitX));
-    const auto bottom =
-        int(std::lround((primary.y() + primary.height() - bounds.y()) * perUnitY));
+    const auto bottom = int(std::lround((primary.y() + primary.height() - bounds.y()) * perUnitY));
     const QRect cut = QRect(QPoint(left, top), QPoint(right - 1, bottom - 1))
                           .intersected(QRect(QPoint(0, 0), picture));
     if (cut.isEmpty())
@@ -62,7 +61,8 @@ std::optional<MutterLayout> readMutterLayout()
         QStringLiteral("org.gnome.Mutter.DisplayConfig"), QStringLiteral("GetCurrentState"));
     const QDBusMessage reply = bus.call(call, QDBus::Block, 2000);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 4 ||
-        reply.signature() != QLatin1String("ua((ssss)a(siiddada{sv})a{sv})a(iiduba(ssss)a{sv})a{sv}"))
+        reply.signature() !=
+            QLatin1String("ua((ssss)a(siiddada{sv})a{sv})a(iiduba(ssss)a{sv})a{sv}"))
         return std::nullopt;
 
     // The monitors: their connector and the size of their current mode.
