@@ -6,7 +6,8 @@
 // content, and one that differs anywhere counts as showing a trace of the window. Medians over
 // interleaved rounds. Without arguments the program runs itself once per setup
 // (--setup NAME), each on a server of its own. With VO_BENCH_WAYLAND=1 it runs once, natively
-// on the Wayland compositor of WAYLAND_DISPLAY instead (bench_wayland starts a 1920x1080 sway).
+// on the Wayland compositor of WAYLAND_DISPLAY instead (bench_wayland starts a 1920x1080 sway);
+// with VO_BENCH_WAYLAND=slow-neighbours, the main window tiled between slow windows there.
 #include "BenchFigures.h"
 #include "ClickBench.h"
 #include "NullCaptureBackend.h"
@@ -25,6 +26,7 @@
 #include <QDir>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -45,6 +47,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 extern char **environ;
@@ -284,6 +287,165 @@ bool isHidden(const imaging::Picture &picture, const QRect &window, const QImage
     return image.copy(middle) == content.copy(middle);
 }
 
+// The slow neighbours' run on sway: two other programs' windows of one colour each, every paint
+// of theirs taking 100 ms (programs slow to redraw after a resize), tiled beside the main window
+// on a machine kept busy by two CPU-bound processes. sway keeps showing the old layout until
+// they have redrawn. Each click comes as soon as the main window is back, often while sway still
+// applies its return; each capture is compared with the two side by side, and one that differs
+// anywhere counts as showing the window.
+constexpr int NeighbourPaintMs = 100;
+constexpr QRgb LeftColour = 0xffc03028;
+constexpr QRgb RightColour = 0xff2850c0;
+
+class SlowNeighbour : public QWidget
+{
+public:
+    explicit SlowNeighbour(QRgb colour)
+        : m_colour(colour)
+    {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(NeighbourPaintMs));
+        QPainter(this).fillRect(rect(), QColor::fromRgb(m_colour));
+    }
+
+private:
+    QRgb m_colour;
+};
+
+int neighbourMain(int argc, char *argv[], QRgb colour)
+{
+    QApplication application(argc, argv);
+    SlowNeighbour window(colour);
+    window.show();
+    return QApplication::exec(); // until the bench ends it
+}
+
+// How many pixels of the bottom row show the left and the right neighbour's colour.
+std::pair<int, int> neighbourWidths(const imaging::Picture &picture)
+{
+    const QImage image = picture.toImage().convertToFormat(QImage::Format_RGB32);
+    if (image.isNull())
+        return {-1, -1};
+    const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(image.height() - 1));
+    return {int(std::count(row, row + image.width(), LeftColour)),
+            int(std::count(row, row + image.width(), RightColour))};
+}
+
+// Processes events until the screen shows the neighbours that wide (or, with unlike, any other
+// way); false after 30 s.
+bool waitForNeighbours(platform::CaptureBackend &backend, std::pair<int, int> widths,
+                       bool unlike = false)
+{
+    const auto end = Clock::now() + std::chrono::seconds(30);
+    while ((neighbourWidths(backend.captureScreen()) == widths) == unlike) {
+        if (Clock::now() > end)
+            return false;
+        settle(10);
+    }
+    return true;
+}
+
+int runSlowNeighbours(int argc, char *argv[])
+{
+    // sway floats a window of fixed size: a rule of its tiles the main window (by its app id).
+    QProcess swaymsg;
+    swaymsg.start("swaymsg", {"for_window", "[app_id=^vo-bench-tiled$]", "floating", "disable"});
+    swaymsg.waitForFinished();
+    const Child burners[] = {Child({"sha256sum", "/dev/zero"}), Child({"sha256sum", "/dev/zero"})};
+    QApplication application(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("vo-bench-tiled"));
+    const platform::Desktop desktop = platform::loadDesktop();
+    platform::CaptureBackend *backend = desktop.capture.get();
+    if (!backend) {
+        std::fprintf(stderr, "bench_clicktofile: no capture backend\n");
+        return 1;
+    }
+    // The left one first, alone over the whole screen, then the right one beside it.
+    const std::string self = "/proc/self/exe";
+    Child left({self, "--neighbour", "left"});
+    if (!waitForNeighbours(*backend, {1920, 0})) {
+        std::fprintf(stderr, "bench_clicktofile: the left neighbour did not show\n");
+        return 1;
+    }
+    Child right({self, "--neighbour", "right"});
+    const QImage content = [&] {
+        QImage image(1920, 1080, QImage::Format_RGB32);
+        image.fill(RightColour);
+        for (int y = 0; y < image.height(); ++y)
+            std::fill_n(reinterpret_cast<QRgb *>(image.scanLine(y)), image.width() / 2, LeftColour);
+        return image;
+    }();
+    if (!waitForNeighbours(*backend, {content.width() / 2, content.width() / 2})) {
+        std::fprintf(stderr, "bench_clicktofile: the neighbours did not show\n");
+        return 1;
+    }
+
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/out";
+    QDir().mkpath(folder);
+    QuietDialogs dialogs("bench_clicktofile");
+    app::ErrorReporter reporter(dialogs);
+    app::SettingsStore store(dir.path() + "/Vistarel Ombrix.conf");
+    ui::MainWindow window(store);
+    ui::CaptureCommand command(window, *backend, desktop.settler.get(), dialogs, reporter);
+    QObject::connect(window.captureButton(), &QPushButton::clicked, &window,
+                     [&command] { command.PushButton1_Click(); });
+    window.setFolder(folder);
+    window.setPrefix("bench");
+    window.setNamingOption(ui::NamingMode::CountedPrefix, true);
+    window.setFormatOption(imaging::ImageFormat::Bmp, true);
+    window.show();
+
+    Clock::time_point saved;
+    reporter.setStatementProbe([&](const QString &, int number) {
+        if (number == 176)
+            saved = Clock::now();
+    });
+    std::vector<double> click;
+    int shown = 0;
+    const int clicks = qEnvironmentVariableIntValue("VO_BENCH_CLICKS") > 0
+                           ? qEnvironmentVariableIntValue("VO_BENCH_CLICKS")
+                           : 50;
+    for (int round = 0; round < clicks; ++round) {
+        // The main window is back: the click does not wait for the neighbours to redraw
+        // beside it, so the hide often comes while sway still applies the show.
+        if (!waitForNeighbours(*backend, {content.width() / 2, content.width() / 2}, true)) {
+            std::fprintf(stderr, "bench_clicktofile: the window did not show again\n");
+            return 1;
+        }
+        const auto clicked = Clock::now();
+        window.captureButton()->click();
+        click.push_back(ms(saved - clicked));
+        const QString file = folder + "/bench1.bmp";
+        const qint64 differing = differingPixels(file, content);
+        if (differing) {
+            ++shown;
+            if (qEnvironmentVariableIsSet("VO_BENCH_VERBOSE"))
+                std::fprintf(
+                    stderr, "  slow neighbours: capture %d: %lld pixels differ (%s)\n", round + 1,
+                    differing,
+                    QFile::copy(file, QDir::temp().filePath(
+                                          QString("slow-neighbours-%1.bmp").arg(round + 1)))
+                        ? "kept in the temporary folder"
+                        : "not kept");
+        }
+        QFile::remove(file);
+    }
+    std::printf("  tiled between slow neighbours (%d ms to redraw), 2 CPU-bound processes: "
+                "click-to-file %5.1f ms, max %6.1f ms; %d of %d showed the window\n",
+                NeighbourPaintMs, median(click), *std::max_element(click.begin(), click.end()),
+                shown, clicks);
+    if (dialogs.failures)
+        std::printf("  %d error reports during the run\n", dialogs.failures);
+    std::fflush(stdout);
+    return dialogs.failures || shown ? 1 : 0;
+}
+
 int runSetup(const Setup &setup, int argc, char *argv[])
 {
     const bool wayland = qEnvironmentVariableIntValue("VO_BENCH_WAYLAND") == 1;
@@ -416,6 +578,11 @@ int runSetup(const Setup &setup, int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    if (argc == 3 && std::strcmp(argv[1], "--neighbour") == 0)
+        return neighbourMain(argc, argv,
+                             std::strcmp(argv[2], "left") == 0 ? LeftColour : RightColour);
+    if (qEnvironmentVariable("VO_BENCH_WAYLAND") == QLatin1String("slow-neighbours"))
+        return runSlowNeighbours(argc, argv);
     if (qEnvironmentVariableIntValue("VO_BENCH_WAYLAND") == 1) {
         std::printf("click-to-file at 1920x1080 on sway, Qt native on Wayland, BMP, medians of "
                     "the clicks; every file compared with the content under the window:\n");

@@ -4,7 +4,8 @@
 // (the JPEG encoded during the 0.01 s wait after the capture) and hide + wait + capture+write
 // (encoded after it). The main window stands over a full-screen window of photo-like content
 // that must repaint when the main window goes. Medians over interleaved rounds. Last line:
-// `jpegclick click/(hide + max(wait, capture+write))=<ratio>`.
+// `jpegclick click/(hide + max(wait, capture+write))=<ratio>`. The same follows for PNG, which
+// is also written during the wait (`pngclick ...`).
 #include "BenchFigures.h"
 #include "ClickBench.h"
 #include "NullCaptureBackend.h"
@@ -14,7 +15,7 @@
 #include <CaptureCommand.h>
 #include <Dialogs.h>
 #include <ErrorReporter.h>
-#include <JpegWriter.h>
+#include <ImageFormat.h>
 #include <MainWindow.h>
 #include <PlatformLoader.h>
 #include <SettingsStore.h>
@@ -170,45 +171,56 @@ int main(int argc, char *argv[])
         }
     });
 
-    window.setFormatOption(imaging::ImageFormat::Jpeg, true);
-    std::vector<double> aloneTimes, clickTimes, hideTimes, waitTimes;
+    struct Figures
+    {
+        double alone, click, hide, wait;
+    };
     const int rounds = 15;
-    for (int round = -1; round < rounds; ++round) {
-        const auto start = Clock::now();
-        {
-            // Released before the click, as the program holds one capture at a time.
-            const imaging::Picture picture = backend->captureScreen();
-            imaging::SaveJPG(picture, dir.path() + "/alone.jpg", 85);
+    const auto measure = [&](imaging::ImageFormat format) {
+        window.setFormatOption(format, true);
+        const QString alonePath = dir.path() + "/alone" + imaging::extension(format);
+        std::vector<double> aloneTimes, clickTimes, hideTimes, waitTimes;
+        for (int round = -1; round < rounds; ++round) {
+            const auto start = Clock::now();
+            {
+                // Released before the click, as the program holds one capture at a time.
+                const imaging::Picture picture = backend->captureScreen();
+                imaging::savePicture(picture, alonePath, format, 85);
+            }
+            const auto alone = Clock::now() - start;
+            const auto clicked = Clock::now();
+            window.captureButton()->click();
+            if (round >= 0) {
+                aloneTimes.push_back(ms(alone));
+                clickTimes.push_back(ms(saved - clicked));
+                hideTimes.push_back(ms(settled - hiding));
+                waitTimes.push_back(ms(waited - waiting));
+            }
+            // Both write new files: replacing an old one would add the cost of freeing it.
+            QFile::remove(alonePath);
+            for (const QString &name : QDir(folder).entryList(QDir::Files))
+                QFile::remove(folder + '/' + name);
+            settle(60); // the window repaints before the next click
         }
-        const auto alone = Clock::now() - start;
-
-        const auto clicked = Clock::now();
-        window.captureButton()->click();
-        if (round >= 0) {
-            aloneTimes.push_back(ms(alone));
-            clickTimes.push_back(ms(saved - clicked));
-            hideTimes.push_back(ms(settled - hiding));
-            waitTimes.push_back(ms(waited - waiting));
-        }
-        // Both write new files: replacing an old one would add the cost of freeing it.
-        QFile::remove(dir.path() + "/alone.jpg");
-        for (const QString &name : QDir(folder).entryList(QDir::Files))
-            QFile::remove(folder + '/' + name);
-        settle(60); // the window repaints before the next click
-    }
-
-    const double alone = median(aloneTimes), click = median(clickTimes);
-    const double hide = median(hideTimes), wait = median(waitTimes);
-    std::printf("click-to-file at 1920x1080, JPEG q85 (medians of %d rounds; main window over "
-                "another application's full-screen window, no window manager):\n"
-                "  capture+write alone %5.1f ms, hide until repainted %4.1f ms, the 0.01 s wait "
-                "after the capture %4.1f ms\n"
-                "  click-to-file %5.1f ms; hide + max(wait, capture+write) %5.1f ms, hide + wait "
-                "+ capture+write %5.1f ms\n",
-                rounds, alone, hide, wait, click, hide + std::max(wait, alone),
-                hide + wait + alone);
-    std::printf("jpegclick click/(hide + max(wait, capture+write))=%.2f\n",
-                click / (hide + std::max(wait, alone)));
+        return Figures{median(aloneTimes), median(clickTimes), median(hideTimes),
+                       median(waitTimes)};
+    };
+    const auto report = [&](const char *what, const char *tag, const Figures &f) {
+        std::printf("click-to-file at 1920x1080, %s (medians of %d rounds; main window over "
+                    "another application's full-screen window, no window manager):\n"
+                    "  capture+write alone %5.1f ms, hide until repainted %4.1f ms, the 0.01 s "
+                    "wait after the capture %4.1f ms\n"
+                    "  click-to-file %5.1f ms; hide + max(wait, capture+write) %5.1f ms, hide + "
+                    "wait + capture+write %5.1f ms\n",
+                    what, rounds, f.alone, f.hide, f.wait, f.click,
+                    f.hide + std::max(f.wait, f.alone), f.hide + f.wait + f.alone);
+        std::printf("%s click/(hide + max(wait, capture+write))=%.2f\n", tag,
+                    f.click / (f.hide + std::max(f.wait, f.alone)));
+    };
+    const Figures jpeg = measure(imaging::ImageFormat::Jpeg);
+    const Figures png = measure(imaging::ImageFormat::Png);
+    report("PNG", "pngclick", png);
+    report("JPEG q85", "jpegclick", jpeg);
     if (dialogs.failures)
         std::printf("  %d error reports during the run\n", dialogs.failures);
     std::fflush(stdout);

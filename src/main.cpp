@@ -12,6 +12,7 @@
 #include "FolderSelection.h"
 #include "GuardedApplication.h"
 #include "MainWindow.h"
+#include "NoDisplay.h"
 #include "PlatformLoader.h"
 #include "QtDialogs.h"
 #include "SavedChoices.h"
@@ -23,10 +24,14 @@
 #include <QFileInfo>
 #include <QPushButton>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -35,7 +40,9 @@ namespace {
 int captureOnce(app::QtDialogs &dialogs)
 {
     startup::SetAppTitle(); // the caption of the program's message boxes
-    app::EchoingDialogs echoing(dialogs);
+    startup::UnshownDialogs unshown;
+    app::EchoingDialogs echoing(startup::showsNoWindows() ? static_cast<app::Dialogs &>(unshown)
+                                                          : dialogs);
     app::SettingsStore settings(app::SettingsStore::defaultFilePath());
     app::ErrorReporter reporter(echoing);
     const platform::Desktop desktop = platform::loadDesktop(platform::CaptureUse::Once);
@@ -48,7 +55,15 @@ int captureOnce(app::QtDialogs &dialogs)
         std::fprintf(stderr, "vistarel-ombrix: no picture was written\n");
         return 1;
     }
-    std::printf("%s\n", qUtf8Printable(written.absoluteFilePath()));
+    // A caller that never got the path has no picture of its own: that is no success.
+    const QString path = written.absoluteFilePath();
+    if (std::printf("%s\n", qUtf8Printable(path)) < 0 || std::fflush(stdout) != 0) {
+        std::fprintf(stderr,
+                     "vistarel-ombrix: the picture's path could not be written to standard "
+                     "output (%s); the picture is %s\n",
+                     std::strerror(errno), qUtf8Printable(path));
+        return 1;
+    }
     return 0;
 }
 
@@ -70,6 +85,17 @@ int main(int argc, char *argv[])
     // ignored, the write fails with EFBIG, and the save reports it and removes its temporary
     // file like any other failed write.
     std::signal(SIGXFSZ, SIG_IGN);
+    // A standard stream that was closed (--capture >&-) stays taken by /dev/null, read-only: a
+    // write to it fails, as it should, and no file or connection opened later gets its number.
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(stream, F_GETFD) == -1 && errno == EBADF) {
+            const int placeholder = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (placeholder >= 0 && placeholder != stream) {
+                ::dup2(placeholder, stream);
+                ::close(placeholder);
+            }
+        }
+    }
 
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
@@ -95,7 +121,9 @@ int main(int argc, char *argv[])
         preload.emplace(startup::IconImagePaths());
 
     app::QtDialogs dialogs;
+    auto noDisplay = std::make_optional<startup::NoDisplayExit>();
     app::GuardedApplication application(argc, argv, dialogs);
+    noDisplay.reset();
     QGuiApplication::setDesktopFileName(QStringLiteral("com.kestrelby.VistarelOmbrix"));
     if (commandLine.action == startup::CommandLine::Action::Capture)
         exitNow(captureOnce(dialogs));

@@ -111,10 +111,13 @@ AtomicFile::AtomicFile(const QString &targetPath)
     if (m_fd < 0)
         fail(EEXIST);
 
-    // Replacing a file keeps its permission bits, as writing into it would have.
-    struct stat old;
-    if (::stat(m_targetPath.constData(), &old) == 0 && S_ISREG(old.st_mode))
-        ::fchmod(m_fd, old.st_mode & 07777);
+    // The new file is never more open than the umask allows (0666 & ~umask, what it was created
+    // with), whatever was at the name: a link leads elsewhere, and its target's mode says nothing
+    // about this picture. A file replaced at the name keeps only the restrictions set on it.
+    struct stat created, old;
+    if (::lstat(m_targetPath.constData(), &old) == 0 && S_ISREG(old.st_mode) &&
+        ::fstat(m_fd, &created) == 0 && (created.st_mode & ~old.st_mode & 07777) != 0)
+        ::fchmod(m_fd, created.st_mode & old.st_mode & 07777);
 }
 
 AtomicFile::~AtomicFile()

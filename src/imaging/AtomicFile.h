@@ -5,9 +5,11 @@
 // folder; commit() renames it over the target, commitExclusive() renames it to a name only when
 // nothing has that name yet; the destructor removes the temporary file if no commit happened.
 // Every failure throws the writers' save error (core::Error 5) with the status of the failing
-// call's errno. The constructor also removes temporary files of that pattern which a killed copy
-// left in the folder: those of the user's own that are regular files unchanged for a minute
-// (no save takes that long between two writes), looked for at most once a minute per folder.
+// call's errno. The new file's mode is 0666 & ~umask, narrowed to the mode of a regular file it
+// replaces, never widened by it nor by a link's target. The constructor also removes temporary
+// files of that pattern which a killed copy left in the folder: those of the user's own that are
+// regular files unchanged for a minute (no save takes that long between two writes), looked for
+// at most once a minute per folder.
 // The data is not flushed to the disk before the rename (an fdatasync would add about 25 ms to a
 // 4K BMP and 5 to 15 ms to its JPEG, several times the save itself): in normal operation the
 // target is never partial either way, and across a power cut the file system's own ordering

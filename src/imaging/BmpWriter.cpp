@@ -2,11 +2,11 @@
 
 #include "AtomicFile.h"
 #include "BmpHeader.h"
+#include "ImageFormat.h"
 #include "PictureData.h"
 #include "SaveError.h"
 
 #include <algorithm>
-#include <new>
 #include <vector>
 
 namespace imaging {
@@ -43,41 +43,27 @@ void writeRows(AtomicFile &file, const Picture::Data &data, const BmpHeader &hea
     }
 }
 
-// names: empty to replace the file at path, else the names to claim (names(0) is path).
-QString save(const Picture &picture, const QString &path, const NameSequence &names)
-{
-    const auto &data = picture.data();
-    if (!data)
-        throw saveError(SaveStatus::InvalidParameter);
-    const TransferCompletion completion(*data);
-    try {
-        const BmpHeader header = BmpHeader::build(data->layout, data->palette);
-        if (header.bytes.isEmpty())
-            throw saveError(SaveStatus::InvalidParameter);
-        AtomicFile file(path);
-        iovec head{const_cast<char *>(header.bytes.constData()),
-                   static_cast<std::size_t>(header.bytes.size())};
-        file.writeAt(0, &head, 1);
-        writeRows(file, *data, header);
-        if (names)
-            return file.commitFirstFree(names);
-        file.commit();
-        return path;
-    } catch (const std::bad_alloc &) {
-        throw saveError(SaveStatus::OutOfMemory);
-    }
-}
-
 } // namespace
+
+void writeBmp(const Picture::Data &data, AtomicFile &file, std::uint8_t)
+{
+    const BmpHeader header = BmpHeader::build(data.layout, data.palette);
+    if (header.bytes.isEmpty())
+        throw saveError(SaveStatus::InvalidParameter);
+    iovec head{const_cast<char *>(header.bytes.constData()),
+               static_cast<std::size_t>(header.bytes.size())};
+    file.writeAt(0, &head, 1);
+    writeRows(file, data, header);
+}
 
 void SaveBMP(const Picture &picture, const QString &path)
 {
-    save(picture, path, {});
+    savePicture(picture, path, ImageFormat::Bmp, 0);
 }
 
 QString SaveBMP(const Picture &picture, const NameSequence &names)
 {
-    return save(picture, names(0), names);
+    return savePicture(picture, names, ImageFormat::Bmp, 0);
 }
 
 } // namespace imaging

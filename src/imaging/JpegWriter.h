@@ -1,11 +1,10 @@
 #pragma once
-// SaveJPG: encodes a Picture as a JPEG file at the given quality (0 to 100, higher is better).
-// Replaces an existing file atomically: the old file stays intact when the save fails, and no
-// partial or temporary file is left behind.
-// Throws core::Error number 5 with "Cannot save the image. GDI+ Error:" followed directly by a
-// nonzero status: 1 encoder failure or the picture's transfer from the screen failed, 2 empty
-// picture, 3 out of memory, 7 other I/O failure (disk full, name too long, ...), 10 folder
-// missing, 12 access denied. Waits for a capture still arriving, also when it fails.
+// SaveJPG: encodes a Picture as a JPEG file at the given quality (0 to 100, higher is better),
+// through the formats' one save path (ImageFormat.h): replaced atomically, nothing left behind
+// on a failure. Throws core::Error number 5 with "Cannot save the image. GDI+ Error:" followed
+// directly by a nonzero status: 1 encoder failure or the picture's transfer from the screen
+// failed, 2 empty picture, 3 out of memory, 7 other I/O failure (disk full, name too long, ...),
+// 10 folder missing, 12 access denied. Waits for a capture still arriving, also when it fails.
 
 #include "NameSequence.h"
 #include "Picture.h"
@@ -25,8 +24,7 @@ void SaveJPG(const Picture &picture, const QString &path, std::uint8_t quality);
 // the moment of the rename (NameSequence). Returns that name.
 QString SaveJPG(const Picture &picture, const NameSequence &names, std::uint8_t quality);
 
-// The encoding half of SaveJPG: writes the JPEG into file, a temporary file that the caller
-// then commits (or drops). Throws and waits as SaveJPG does.
-void writeJpeg(const Picture &picture, AtomicFile &file, std::uint8_t quality);
+// The JPEG format's writer (FormatWriter): strips encoded on several threads as rows arrive.
+void writeJpeg(const Picture::Data &data, AtomicFile &file, std::uint8_t quality);
 
 } // namespace imaging

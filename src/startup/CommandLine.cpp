@@ -17,7 +17,7 @@ CommandLine CommandLine::parse(const QStringList &arguments)
                                                 : QFileInfo(arguments.first()).fileName();
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Captures the whole primary screen to a JPG or BMP file in the chosen folder.\n"
+        "Captures the whole primary screen to a JPG, BMP or PNG file in the chosen folder.\n"
         "Without options it opens its window; the choices made there are saved."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Displays this help."));

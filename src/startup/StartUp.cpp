@@ -1,5 +1,6 @@
 #include "StartUp.h"
 
+#include "ChoiceTables.h"
 #include "CursorFile.h"
 #include "ErrorReporter.h"
 #include "FileRoutines.h"
@@ -36,9 +37,6 @@ using app::Trap;
 using app::ReportLocation::FormLoad;
 
 namespace {
-
-using imaging::ImageFormat;
-using ui::NamingMode;
 
 constexpr int AppTitleMaxLength = 40;
 
@@ -188,25 +186,23 @@ void StartUp::Form_Load()
 {
     constexpr int Next = Trap::Next;
     QString pointerPath;
-    // Switching an option on runs its click handler, which switches the rest of its group off;
-    // switching one off runs nothing.
-    const auto restoreOption = [this](const char *key, int defaultValue,
-                                      const std::function<void(bool)> &setOption) {
-        const bool on = OptionValue(m_settings.GetSetting(QString::fromLatin1(key), defaultValue));
-        m_window.failureRouting().runTrapped([&] { setOption(on); });
-        return Next;
-    };
-    const auto naming = [this](NamingMode mode) {
-        return [this, mode](bool on) { m_window.setNamingOption(mode, on); };
-    };
-    const auto format = [this](ImageFormat imageFormat) {
-        return [this, imageFormat](bool on) { m_window.setFormatOption(imageFormat, on); };
+    // One statement per option of the two groups' tables (132 to 142). Switching an option on
+    // runs its click handler, which switches the rest of its group off; switching one off runs
+    // nothing.
+    const auto restoreOption = [this](const auto &row, const auto &setOption) {
+        return app::Trap::Statement{
+            row.restoreStatement, [this, &row, setOption] {
+                const bool on = OptionValue(
+                    m_settings.GetSetting(QString::fromLatin1(row.key), row.initial ? 1 : 0));
+                m_window.failureRouting().runTrapped([&] { setOption(row.choice, on); });
+                return Next;
+            }};
     };
 
     Trap trap(m_reporter, QString::fromUtf8(FormLoad));
     // The statement table keeps one statement a line, as it reads.
     // clang-format off
-    trap.run({
+    std::vector<Trap::Statement> statements{
         {100, [&] { ApplySkin(); return Next; }},
         {104, [&] {
              pointerPath = findOptionalFile(QString::fromUtf8(PointerFileName), false);
@@ -246,13 +242,16 @@ void StartUp::Form_Load()
              m_window.failureRouting().runTrapped([&] { m_window.setPrefix(prefix); });
              return Next;
          }},
-        {132, [&] { return restoreOption("Option1", 1, naming(NamingMode::DateTime)); }},
-        {134, [&] { return restoreOption("Option2", 0, naming(NamingMode::CountedPrefix)); }},
-        {136, [&] { return restoreOption("Option3", 0, naming(NamingMode::AskedName)); }},
-        {138, [&] { return restoreOption("Option4", 1, format(ImageFormat::Jpeg)); }},
-        {140, [&] { return restoreOption("Option5", 0, format(ImageFormat::Bmp)); }},
-    });
+    };
     // clang-format on
+    for (const ui::NamingOption &row : ui::namingOptions())
+        statements.push_back(restoreOption(
+            row, [this](ui::NamingMode mode, bool on) { m_window.setNamingOption(mode, on); }));
+    for (const ui::FormatOption &row : ui::formatOptions())
+        statements.push_back(restoreOption(row, [this](imaging::ImageFormat format, bool on) {
+            m_window.setFormatOption(format, on);
+        }));
+    trap.run(statements);
 }
 
 } // namespace startup

@@ -1,13 +1,11 @@
 #include "CaptureCommand.h"
 
-#include "BackgroundJpeg.h"
 #include "CaptureBackend.h"
 #include "CaptureClient.h"
 #include "Dialogs.h"
 #include "ErrorReporter.h"
 #include "FileNaming.h"
 #include "ImageFormat.h"
-#include "JpegWriter.h"
 #include "ReportLocations.h"
 #include "ScreenSettler.h"
 #include "Trap.h"
@@ -47,22 +45,38 @@ std::uint8_t toByte(int value)
     return static_cast<std::uint8_t>(value);
 }
 
+// Each character of the Unicode categories Cc, Cf, Zl and Zp (one character, even where it
+// takes two UTF-16 units) becomes a blank.
+QString blankedInvisibles(const QString &text)
+{
+    QString blanked;
+    blanked.reserve(text.size());
+    for (const char32_t character : text.toUcs4()) {
+        switch (QChar::category(character)) {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            blanked.append(QLatin1Char(' '));
+            break;
+        default:
+            blanked.append(QStringView(QChar::fromUcs4(character)));
+        }
+    }
+    return blanked;
+}
+
 } // namespace
 
-void CaptureCommand::encodeAhead(const QString &baseName) noexcept
+void CaptureCommand::saveAhead(const QString &baseName) noexcept
 {
-    m_earlyJpeg.reset();
-    const int quality = m_client.jpegQuality();
-    if (m_picSS.isNull() || m_client.imageFormat() != imaging::ImageFormat::Jpeg || quality < 0 ||
-        quality > std::numeric_limits<std::uint8_t>::max())
-        return;
-    try {
-        m_earlyJpeg = std::make_unique<imaging::BackgroundJpeg>(
-            m_picSS, baseName + imaging::extension(imaging::ImageFormat::Jpeg),
-            static_cast<std::uint8_t>(quality));
-    } catch (...) {
-        // Out of memory: statement 172 encodes then.
-    }
+    m_pendingSave.drop();
+    const imaging::ImageFormat format = m_client.imageFormat();
+    const int quality = imaging::formatRow(format).usesQuality ? m_client.jpegQuality() : 0;
+    if (quality < 0 || quality > std::numeric_limits<std::uint8_t>::max())
+        return; // statement 172 reports the quality
+    m_pendingSave.start(m_picSS, baseName + imaging::extension(format), format,
+                        static_cast<std::uint8_t>(quality));
 }
 
 CaptureCommand::CaptureCommand(CaptureClient &client, platform::CaptureBackend &backend,
@@ -110,13 +124,25 @@ void CaptureCommand::PushButton1_Click()
     // baseNames(0), and another copy of the program may take it before then. Empty for an
     // asked name, which replaces a file of that name.
     std::function<QString(int)> baseNames;
-    const auto namesWith = [&baseNames](const QString &extension) -> imaging::NameSequence {
-        return [&baseNames, extension](int attempt) { return baseNames(attempt) + extension; };
+    // Statements 172 and 174: the file prepared during the wait put in place, or written now.
+    const auto save = [&](const imaging::Picture &picture, ImageFormat chosen,
+                          std::uint8_t quality) {
+        const QString extension = imaging::extension(chosen);
+        imaging::NameSequence names;
+        if (baseNames)
+            names = [&baseNames, extension](int attempt) { return baseNames(attempt) + extension; };
+        m_writtenPath = m_pendingSave.commit(picture, BaseName + extension, names, chosen, quality);
     };
 
+    // The prefix with "/" blanked, as in a typed name: "../up" would leave the folder.
+    const auto prefix = [&w] {
+        QString text = w.prefix();
+        text.replace(QLatin1Char('/'), QLatin1Char(' '));
+        return text;
+    };
     // Statements 116 and 118: the counted name of the chosen format, to test for a file.
     const auto countedCandidate = [&] {
-        candidate = w.folder() + separator + w.prefix() + QString::number(counter) +
+        candidate = w.folder() + separator + prefix() + QString::number(counter) +
                     imaging::extension(format);
     };
     // Statements 130 to 144 each blank out one character of the typed name.
@@ -160,7 +186,7 @@ void CaptureCommand::PushButton1_Click()
         {120, [&] { counter = incremented(counter); return Trap::Next; }},
         {122, [&] { return NormalFileExists(candidate) ? 114 : Trap::Next; }},
         {124, [&] {
-             const QString stem = w.folder() + separator + w.prefix();
+             const QString stem = w.folder() + separator + prefix();
              const qint64 number = counter - 1;
              baseNames = [stem, number](int attempt) {
                  return stem + QString::number(number + attempt);
@@ -182,13 +208,12 @@ void CaptureCommand::PushButton1_Click()
         {140, blankOut(pathCharacters[5])},
         {142, blankOut(pathCharacters[6])},
         {144, blankOut(pathCharacters[7])},
-        // Control characters are blanked like the path characters (a pasted line break would
-        // end up in the file name). Cancel, or a name of blanks only, captures nothing.
+        // Control, format and line or paragraph separator characters are blanked like the path
+        // characters: a pasted line break would end up in the file name, and a right-to-left
+        // override makes "gpj.exe" show as "exe.jpg". Cancel, or a name of blanks only,
+        // captures nothing.
         {146, [&] {
-             for (QChar &character : BaseName) {
-                 if (character.category() == QChar::Other_Control)
-                     character = QLatin1Char(' ');
-             }
+             BaseName = blankedInvisibles(BaseName);
              BaseName = BaseName.trimmed().isEmpty() ? QString() : w.folder() + separator + BaseName;
              return Trap::Next;
          }},
@@ -226,7 +251,7 @@ void CaptureCommand::PushButton1_Click()
              m_picSS = {};
              m_picSS = m_backend.captureScreen();
              finalFailure = m_picSS.isNull() && m_backend.failureIsFinal();
-             encodeAhead(BaseName);
+             saveAhead(BaseName);
              return Trap::Next;
          }},
         {162, [&] { counter = incremented(counter); return Trap::Next; }},
@@ -237,36 +262,12 @@ void CaptureCommand::PushButton1_Click()
          }},
         {168, [&] { return w.imageFormat() == ImageFormat::Jpeg ? Trap::Next : 174; }},
         {170, [&] { m_creator = m_picSS; return Trap::Next; }},
-        // The JPEG encoded during the wait is committed here, if it is still the one asked for.
-        {172, [&] {
-             const QString ext = imaging::extension(ImageFormat::Jpeg);
-             const std::uint8_t quality = toByte(w.jpegQuality());
-             std::unique_ptr<imaging::BackgroundJpeg> early = std::move(m_earlyJpeg);
-             if (early && !early->encodes(m_creator, BaseName + ext, quality))
-                 early.reset(); // a choice changed during the wait
-             if (early && baseNames) {
-                 m_writtenPath = early->finished().commitFirstFree(namesWith(ext));
-             } else if (early) {
-                 early->finished().commit();
-                 m_writtenPath = BaseName + ext;
-             } else if (baseNames) {
-                 m_writtenPath = imaging::SaveJPG(m_creator, namesWith(ext), quality);
-             } else {
-                 imaging::SaveJPG(m_creator, BaseName + ext, quality);
-                 m_writtenPath = BaseName + ext;
-             }
-             return 176;
-         }, 176},
+        // The file written during the wait is put in place here, if it is still the one asked for.
+        {172, [&] { save(m_creator, ImageFormat::Jpeg, toByte(w.jpegQuality())); return 176; }, 176},
         {174, [&] {
-             m_earlyJpeg.reset();
              const ImageFormat chosen = w.imageFormat();
-             const QString ext = imaging::extension(chosen);
-             if (baseNames) {
-                 m_writtenPath = imaging::savePicture(m_picSS, namesWith(ext), chosen, 0);
-             } else {
-                 imaging::savePicture(m_picSS, BaseName + ext, chosen, 0);
-                 m_writtenPath = BaseName + ext;
-             }
+             save(m_picSS, chosen,
+                  imaging::formatRow(chosen).usesQuality ? toByte(w.jpegQuality()) : 0);
              return Trap::Next;
          }},
         {176, [&] { w.comeBack(); return Trap::Next; }},
@@ -291,7 +292,7 @@ void CaptureCommand::PushButton1_Click()
         // Nothing reads the pictures after the command: their memory goes now (a kept segment
         // of the backend, until the backend is told it may free it).
         {182, [&] {
-             m_earlyJpeg.reset();
+             m_pendingSave.drop();
              m_picSS = {};
              m_creator = {};
              m_capturing = false;

@@ -7,15 +7,17 @@
 // a failure is reported with its statement number and the command goes on, so the window always
 // comes back and Capturing is always cleared. When the attempts yield no picture (as they never
 // do through the null backend of a session without a capture route), nothing is written and,
-// once the window is back, a message says why (the backend's reason, if any). A JPEG is encoded
-// into a temporary file while the wait after the capture (statement 164) runs, and put in place at
-// statement 172, where its failure is reported too.
+// once the window is back, a message says why (the backend's reason, if any). The file is written
+// into a temporary file while the wait after the capture (statement 164) runs, and put in place
+// by the saving statement (172 for JPEG, 174 for the other formats), where its failure is
+// reported too; a choice changed during the wait makes that statement write the file anew.
 //
 // The command holds references to the client (the window), the capture backend, the dialogs and
 // the reporter, and a non-owning pointer to the screen settler (null: no wait after the hide);
 // all must outlive it. Connect the window's captureButton()
 // to PushButton1_Click().
 
+#include "PendingSave.h"
 #include "Picture.h"
 
 #include <QDateTime>
@@ -27,10 +29,6 @@ namespace app {
 class Dialogs;
 class ErrorReporter;
 } // namespace app
-
-namespace imaging {
-class BackgroundJpeg;
-}
 
 namespace platform {
 class CaptureBackend;
@@ -78,9 +76,10 @@ public:
     static bool FolderExists(const QString &path);
 
 private:
-    // Starts encoding the JPEG of a new capture while statement 164 waits (statement 172
-    // commits it). Reads the format and quality only; never throws.
-    void encodeAhead(const QString &baseName) noexcept;
+    // Starts writing a new capture in the chosen format while statement 164 waits (statement
+    // 172 or 174 commits it). Reads the format, and the quality if the format uses one; never
+    // throws.
+    void saveAhead(const QString &baseName) noexcept;
 
     CaptureClient &m_client;
     platform::CaptureBackend &m_backend;
@@ -91,10 +90,10 @@ private:
     bool m_capturing = false;
     QString m_writtenPath;
     // The two picture holders: picSS receives each capture, Creator shares it for a JPEG save.
-    // Both hold it until the command ends. m_earlyJpeg: the JPEG being encoded during the wait.
+    // Both hold it until the command ends. m_pendingSave: the file written during the wait.
     imaging::Picture m_picSS;
     imaging::Picture m_creator;
-    std::unique_ptr<imaging::BackgroundJpeg> m_earlyJpeg;
+    imaging::PendingSave m_pendingSave;
 };
 
 } // namespace ui

@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "ChoiceTables.h"
 #include "OptionButton.h"
 #include "OptionText.h"
 #include "SettingsStore.h"
@@ -19,6 +20,7 @@
 
 #include <limits>
 #include <optional>
+#include <span>
 
 namespace ui {
 
@@ -33,6 +35,11 @@ constexpr int px(int twips)
 QRect twipRect(int left, int top, int width, int height)
 {
     return {px(left), px(top), px(width), px(height)};
+}
+
+QRect twipRect(const TwipRect &place)
+{
+    return twipRect(place.left, place.top, place.width, place.height);
 }
 
 QFont arialBold(qreal points)
@@ -82,11 +89,9 @@ struct MainWindow::Controls
     QGroupBox *frame3 = nullptr;
     QLineEdit *text1 = nullptr;
     QLineEdit *text2 = nullptr;
-    OptionButton *option1 = nullptr;
-    OptionButton *option2 = nullptr;
-    OptionButton *option3 = nullptr;
-    OptionButton *option4 = nullptr;
-    OptionButton *option5 = nullptr;
+    // The option buttons of each group, in the order of their table's rows.
+    QList<OptionButton *> namingButtons;
+    QList<OptionButton *> formatButtons;
     QLabel *label1 = nullptr;
     QSlider *slider1 = nullptr;
 
@@ -98,24 +103,40 @@ struct MainWindow::Controls
     app::FailureRouting failures;
     QPointer<QWidget> focusedBeforeStepAside;
 
+    template <typename Row, typename Choice>
+    static OptionButton *buttonFor(std::span<const Row> rows, const QList<OptionButton *> &buttons,
+                                   Choice choice)
+    {
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            if (rows[i].choice == choice)
+                return buttons.value(static_cast<qsizetype>(i));
+        return nullptr;
+    }
+
     OptionButton *namingButton(NamingMode mode) const
     {
-        switch (mode) {
-        case NamingMode::DateTime:
-            return option1;
-        case NamingMode::CountedPrefix:
-            return option2;
-        case NamingMode::AskedName:
-            return option3;
-        case NamingMode::None:
-            break;
-        }
-        return nullptr;
+        return buttonFor(namingOptions(), namingButtons, mode);
     }
 
     OptionButton *formatButton(imaging::ImageFormat format) const
     {
-        return format == imaging::ImageFormat::Jpeg ? option4 : option5;
+        return buttonFor(formatOptions(), formatButtons, format);
+    }
+
+    // The click handler of every option: switches the rest of its group off, then writes each
+    // option's key of the group, in the table's order.
+    template <typename Row>
+    void optionClicked(std::span<const Row> rows, const QList<OptionButton *> &group,
+                       OptionButton *chosen)
+    {
+        failures.handle(QStringLiteral("Form1.%1_Click").arg(chosen->objectName()), [&] {
+            for (OptionButton *other : group)
+                if (other != chosen)
+                    other->setChecked(false);
+            for (std::size_t i = 0; i < rows.size(); ++i)
+                write(QLatin1String(rows[i].key),
+                      app::OptionText(group[static_cast<qsizetype>(i)]->isChecked()));
+        });
     }
 
     void write(const QString &key, const QString &value)
@@ -190,8 +211,9 @@ MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
         pushButton("PushButton2", QStringLiteral("..."), c.frame1, twipRect(6960, 300, 615, 345));
 
     c.frame3 = frame("Frame3", QStringLiteral("Format"), twipRect(120, 1440, 7800, 1260));
-    c.option4 = option("Option4", QStringLiteral("JPG"), c.frame3, twipRect(240, 300, 700, 255));
-    c.option5 = option("Option5", QStringLiteral("BMP"), c.frame3, twipRect(240, 650, 735, 255));
+    for (const FormatOption &row : formatOptions())
+        c.formatButtons.append(
+            option(row.key, QLatin1String(row.caption), c.frame3, twipRect(row.place)));
     c.label1 = new QLabel(QStringLiteral(" JPG Quality:"), c.frame3);
     c.label1->setObjectName(QStringLiteral("Label1"));
     c.label1->setGeometry(twipRect(1200, 300, 1215, 255));
@@ -206,35 +228,33 @@ MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
     c.slider1->setTickInterval(10);
 
     c.frame2 = frame("Frame2", QStringLiteral("Filename"), twipRect(120, 2715, 7800, 1400));
-    c.option1 = option("Option1", QStringLiteral("Use current time and date as filename"), c.frame2,
-                       twipRect(240, 300, 3705, 255));
-    c.option2 = option("Option2",
-                       QStringLiteral("These characters") + QString(50, QLatin1Char(' ')) +
-                           QStringLiteral("followed by a counting number"),
-                       c.frame2, twipRect(240, 645, 7455, 255));
+    for (const NamingOption &row : namingOptions())
+        c.namingButtons.append(
+            option(row.key, QLatin1String(row.caption), c.frame2, twipRect(row.place)));
     // Text2 lies in front of the blanks of Option2's caption: the line reads as one sentence.
     c.text2 = textBox("Text2", c.frame2, twipRect(2160, 600, 1935, 345));
     c.text2->raise();
-    c.option3 = option("Option3", QStringLiteral("Specify filename"), c.frame2,
-                       twipRect(240, 1000, 2175, 255));
 
-    c.option4->setChecked(true);
-    c.option1->setChecked(true);
+    // The design state: the options that are on at the first start.
+    for (std::size_t i = 0; i < namingOptions().size(); ++i)
+        c.namingButtons[static_cast<qsizetype>(i)]->setChecked(namingOptions()[i].initial);
+    for (std::size_t i = 0; i < formatOptions().size(); ++i)
+        c.formatButtons[static_cast<qsizetype>(i)]->setChecked(formatOptions()[i].initial);
 
     // Tab order by tab index; frames, the label and the picture boxes take no focus.
-    const QList<QWidget *> tabOrder = {c.text1,   c.pushButton2, c.option4, c.option5,
-                                       c.option1, c.option2,     c.option3, c.pushButton1,
-                                       c.text2,   c.slider1};
+    QList<QWidget *> tabOrder = {c.text1, c.pushButton2};
+    for (OptionButton *button : c.formatButtons + c.namingButtons)
+        tabOrder.append(button);
+    tabOrder += {c.pushButton1, c.text2, c.slider1};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     c.text1->setFocus(Qt::OtherFocusReason);
 
     // Mouse moves over a control without a handler of its own must not reach the frame below.
-    for (QWidget *control : {static_cast<QWidget *>(c.text1), static_cast<QWidget *>(c.text2),
-                             static_cast<QWidget *>(c.option1), static_cast<QWidget *>(c.option2),
-                             static_cast<QWidget *>(c.option3), static_cast<QWidget *>(c.option4),
-                             static_cast<QWidget *>(c.option5), static_cast<QWidget *>(c.label1),
-                             static_cast<QWidget *>(c.slider1)})
+    QList<QWidget *> quietControls = {c.text1, c.text2, c.label1, c.slider1};
+    for (OptionButton *button : c.formatButtons + c.namingButtons)
+        quietControls.append(button);
+    for (QWidget *control : quietControls)
         control->setAttribute(Qt::WA_NoMousePropagation);
 
     // Each control gets its font itself: a style sheet on the window stops fonts from passing
@@ -249,36 +269,15 @@ MainWindow::MainWindow(app::SettingsStore &settings, QWidget *parent)
 
     // The handlers. Option buttons run theirs when switched on, by the user or the program;
     // switching a button off runs none.
-    const auto naming = [this](OptionButton *chosen) {
-        Controls &k = *m_controls;
-        k.failures.handle(QStringLiteral("Form1.%1_Click").arg(chosen->objectName()), [&k, chosen] {
-            for (OptionButton *other : {k.option1, k.option2, k.option3})
-                if (other != chosen)
-                    other->setChecked(false);
-            k.write(QStringLiteral("Option1"), app::OptionText(k.option1->isChecked()));
-            k.write(QStringLiteral("Option2"), app::OptionText(k.option2->isChecked()));
-            k.write(QStringLiteral("Option3"), app::OptionText(k.option3->isChecked()));
-        });
-    };
-    const auto format = [this](OptionButton *chosen) {
-        Controls &k = *m_controls;
-        k.failures.handle(QStringLiteral("Form1.%1_Click").arg(chosen->objectName()), [&k, chosen] {
-            for (OptionButton *other : {k.option4, k.option5})
-                if (other != chosen)
-                    other->setChecked(false);
-            k.write(QStringLiteral("Option4"), app::OptionText(k.option4->isChecked()));
-            k.write(QStringLiteral("Option5"), app::OptionText(k.option5->isChecked()));
-        });
-    };
-    for (OptionButton *button : {c.option1, c.option2, c.option3})
-        connect(button, &QAbstractButton::toggled, this, [naming, button](bool on) {
+    for (OptionButton *button : c.namingButtons)
+        connect(button, &QAbstractButton::toggled, this, [this, button](bool on) {
             if (on)
-                naming(button);
+                m_controls->optionClicked(namingOptions(), m_controls->namingButtons, button);
         });
-    for (OptionButton *button : {c.option4, c.option5})
-        connect(button, &QAbstractButton::toggled, this, [format, button](bool on) {
+    for (OptionButton *button : c.formatButtons)
+        connect(button, &QAbstractButton::toggled, this, [this, button](bool on) {
             if (on)
-                format(button);
+                m_controls->optionClicked(formatOptions(), m_controls->formatButtons, button);
         });
     connect(c.text1, &QLineEdit::textChanged, this, [this](const QString &text) {
         m_controls->failures.handle(QStringLiteral("Form1.Text1_Change"), [this, text] {
@@ -392,10 +391,10 @@ void MainWindow::setPrefix(const QString &prefix)
 
 NamingMode MainWindow::namingMode() const
 {
-    for (NamingMode mode : {NamingMode::DateTime, NamingMode::CountedPrefix, NamingMode::AskedName})
-        if (m_controls->namingButton(mode)->isChecked())
-            return mode;
-    return NamingMode::None;
+    for (const NamingOption &row : namingOptions())
+        if (m_controls->namingButton(row.choice)->isChecked())
+            return row.choice;
+    return NoNamingOption;
 }
 
 void MainWindow::setNamingOption(NamingMode mode, bool on)
@@ -406,13 +405,16 @@ void MainWindow::setNamingOption(NamingMode mode, bool on)
 
 imaging::ImageFormat MainWindow::imageFormat() const
 {
-    return m_controls->option4->isChecked() ? imaging::ImageFormat::Jpeg
-                                            : imaging::ImageFormat::Bmp;
+    for (const FormatOption &row : formatOptions())
+        if (m_controls->formatButton(row.choice)->isChecked())
+            return row.choice;
+    return NoFormatOption;
 }
 
 void MainWindow::setFormatOption(imaging::ImageFormat format, bool on)
 {
-    m_controls->formatButton(format)->setChecked(on);
+    if (OptionButton *button = m_controls->formatButton(format))
+        button->setChecked(on);
 }
 
 int MainWindow::jpegQuality() const

@@ -45,12 +45,12 @@ public:
     QString prefix() const override;
     void setPrefix(const QString &prefix);
 
-    // The naming option that is on (Option1 to Option3); None when all are off.
+    // The naming option that is on (a row of namingOptions()); None when all are off.
     NamingMode namingMode() const override;
     // Sets one naming option on or off; switching one on switches the others off.
     void setNamingOption(NamingMode mode, bool on);
 
-    // Jpeg when its option (Option4) is on, otherwise Bmp.
+    // The format whose option is on (a row of formatOptions()); Bmp when all are off.
     imaging::ImageFormat imageFormat() const override;
     void setFormatOption(imaging::ImageFormat format, bool on);
 

@@ -2,9 +2,10 @@
 // The choices as the settings store holds them, read once at construction, for a capture
 // without the main window: the
 // folder ("Text1", the desktop folder when absent), the prefix ("Text2", "Screenshots"), the
-// naming mode and the format as the start-up restore would leave the option buttons (restored
-// in key order, the last one that is on wins its group; a value that cannot be read leaves the
-// button as it starts), and JPG quality 85. Writes nothing. No window steps aside.
+// naming mode and the format as the start-up restore would leave the option buttons (the rows of
+// ChoiceTables restored in order, each click handler's writes seen by the rows after it; a value
+// that cannot be read leaves the button as it is), and JPG quality 85. Writes nothing. No window
+// steps aside.
 
 #include "CaptureClient.h"
 

@@ -49,6 +49,8 @@ private slots:
         // The killed copies' scratch files: here, to be looked at.
         QVERIFY(QDir().mkpath(m_home.path() + "/runtime"));
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_home.path() + "/runtime"));
+        QVERIFY(QDir().mkpath(m_home.path() + "/tmp"));
+        qputenv("TMPDIR", QFile::encodeName(m_home.path() + "/tmp"));
     }
     void init()
     {
@@ -93,14 +95,42 @@ private slots:
         }
     }
 
-    void killedCopiesScratchFilesAreRemovedByTheNext()
+    // What killed copies left (scratch files in the runtime and temporary folders, a new
+    // settings file beside the settings) goes; a user's files of similar names stay.
+    void onlyTheProgramsOwnLeftoversGo()
     {
-        QFile orphan(m_home.path() + "/runtime/vistarel-ombrix-999999999-1-abcdef.ini");
-        QVERIFY(orphan.open(QIODevice::WriteOnly));
-        orphan.close();
+        const QString settingsFolder = QFileInfo(m_file).absolutePath();
+        QVERIFY(QDir().mkpath(settingsFolder));
+        const QString dead = "vistarel-ombrix-999999999-";
+        const QStringList scratchKept = {dead + "crash-report.txt", dead + "1-abcdef.ini.orig",
+                                         dead + "notes", "vistarel-ombrix-x-1-abcdef.ini"};
+        const QStringList scratchGone = {dead + "1-abcdef.ini", dead + "2-AbC123.ini.lock",
+                                         dead + "3-xyzXYZ.ini.QwErTy"};
+        const QStringList besideKept = {"Vistarel Ombrix.conf.backup",
+                                        "Vistarel Ombrix.conf.orig01", "Vistarel Ombrix.conf.bak",
+                                        "Vistarel Ombrix.conf.AbCdEf", ".vo-0a1b2c3d.tmp"};
+        const auto create = [](const QString &folder, const QStringList &names) {
+            for (const QString &name : names) {
+                QFile file(folder + '/' + name);
+                QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[General]\nText1=x\n") > 0);
+            }
+        };
+        for (const QString &folder : {m_home.path() + "/runtime", m_home.path() + "/tmp"})
+            create(folder, scratchKept + scratchGone);
+        create(settingsFolder, besideKept + QStringList{"Vistarel Ombrix.conf.vo-0a1b2c3d.tmp"});
+
         QCOMPARE(runWriter({"get", m_file, "Text1"}), QString("<absent>"));
-        QVERIFY(runWriter({"set", m_file, "Text1", "x"}).isEmpty());
-        QCOMPARE(QDir(m_home.path() + "/runtime").entryList(QDir::Files), QStringList());
+        QVERIFY(runWriter({"set", m_file, "Text1", "y"}).isEmpty());
+        const auto sorted = [](QStringList names) {
+            names.sort();
+            return names;
+        };
+        for (const QString &folder : {m_home.path() + "/runtime", m_home.path() + "/tmp"})
+            QCOMPARE(sorted(QDir(folder).entryList(QDir::Files | QDir::Hidden)),
+                     sorted(scratchKept));
+        QCOMPARE(
+            sorted(QDir(settingsFolder).entryList(QDir::Files | QDir::Hidden)),
+            sorted(besideKept + QStringList{"Vistarel Ombrix.conf", "Vistarel Ombrix.conf.lock"}));
     }
 
     void twoWritersLoseNothing()

@@ -135,20 +135,19 @@ private slots:
         QCOMPARE(QFileInfo(m_file).fileTime(QFileDevice::FileModificationTime), stamp);
     }
 
-    void writeRemovesTheNewFileOfAKilledCopy()
+    // A folder that cannot be written (here: the lock cannot be made there) fails no write that
+    // would leave the stored text as it is, and still fails a change.
+    void unchangedTextNeedsNoWrite()
     {
+        const QByteArray before = "[General]\nText1=/a/\nOption1=True\n";
+        writeFile(m_file, before);
+        QVERIFY(QDir().mkpath(m_file + ".lock"));
         SettingsStore store(m_file);
-        store.SaveSetting("Text2", "first");
-        const QString folder = QFileInfo(m_file).absolutePath();
-        for (const char *name : {"Vistarel Ombrix.conf.AbCdEf", "Vistarel Ombrix.conf.bak"}) {
-            QFile file(folder + "/" + name);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("[General]\nText2=half");
-        }
-        store.SaveSetting("Text2", "second");
-        QVERIFY(!QFile::exists(folder + "/Vistarel Ombrix.conf.AbCdEf"));
-        QVERIFY(QFile::exists(folder + "/Vistarel Ombrix.conf.bak")); // not a name of ours
-        QCOMPARE(store.GetSetting("Text2", ""), QString("second"));
+        store.SaveSetting("Text1", "/a/");
+        store.SaveSetting("Option1", "True");
+        QVERIFY_THROWS_EXCEPTION(core::Error, store.SaveSetting("Option1", "False"));
+        QVERIFY_THROWS_EXCEPTION(core::Error, store.SaveSetting("Text2", ""));
+        QCOMPARE(readFile(m_file), before);
     }
 
     void writeReplacesOnlyItsKey()
@@ -241,6 +240,9 @@ private slots:
                                   "alice:x:1000:1000:Alice,,,:/home/alice:/bin/bash\n";
         QTest::newRow("copy of /etc/passwd through a link") << passwd << true;
         QTest::newRow("text without settings") << passwd << false;
+        QTest::newRow("another program's INI file through a link")
+            << QByteArray("# git\n[core]\n\tbare = false\n[remote \"origin\"]\n\turl = /x.git\n")
+            << true;
         QTest::newRow("binary junk") << junk << false;
         QTest::newRow("binary junk after settings") << "[General]\nText1=/b/\n" + junk << false;
         QTest::newRow("short junk") << QByteArray("\x89PNG\r\n\x1a\n") << false;

@@ -37,16 +37,27 @@ public:
     QString settingsPath() const { return m_dir.path() + "/config/Kestrelby/Vistarel Ombrix.conf"; }
 
     // Runs the program with arguments; answers its first message box with Return (xdotool)
-    // when answerBox is set.
-    Run run(const QStringList &arguments, bool answerBox = false) const
+    // when answerBox is set. changes: "NAME=value" sets a variable, "NAME" removes it; a shell
+    // command runs the program as its $0 instead, with the arguments it gives.
+    Run run(const QStringList &arguments, bool answerBox = false, const QStringList &changes = {},
+            const QString &shellCommand = {}) const
     {
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HOME", m_dir.path());
         environment.insert("XDG_CONFIG_HOME", m_dir.path() + "/config");
         environment.remove("QT_QPA_PLATFORM");
+        for (const QString &change : changes) {
+            if (change.contains('='))
+                environment.insert(change.section('=', 0, 0), change.section('=', 1));
+            else
+                environment.remove(change);
+        }
         program.setProcessEnvironment(environment);
-        program.start(QStringLiteral(VO_PROGRAM), arguments);
+        if (shellCommand.isEmpty())
+            program.start(QStringLiteral(VO_PROGRAM), arguments);
+        else
+            program.start("/bin/sh", {"-c", shellCommand, QStringLiteral(VO_PROGRAM)});
         if (answerBox) {
             // (xdotool may complain that the box is gone before the key's release.)
             QProcess::execute("xdotool", {"search", "--sync", "--onlyvisible", "--name",
@@ -77,8 +88,11 @@ class tst_CommandLine : public QObject
 private slots:
     void answersAsACommandLineProgram_data();
     void answersAsACommandLineProgram();
+    void captureWritesTheScreenAndPrintsThePath_data();
     void captureWritesTheScreenAndPrintsThePath();
     void missingFolderFailsWithTheMessage();
+    void failsWithItsOwnMessageWhereNoOneSeesIt_data();
+    void failsWithItsOwnMessageWhereNoOneSeesIt();
 };
 
 void tst_CommandLine::answersAsACommandLineProgram_data()
@@ -111,8 +125,17 @@ void tst_CommandLine::answersAsACommandLineProgram()
     QVERIFY(QDir(home.output()).isEmpty());
 }
 
+void tst_CommandLine::captureWritesTheScreenAndPrintsThePath_data()
+{
+    QTest::addColumn<QStringList>("changes");
+    QTest::newRow("on X11") << QStringList{};
+    QTest::newRow("Qt offscreen, the screen of DISPLAY")
+        << QStringList{"QT_QPA_PLATFORM=offscreen"};
+}
+
 void tst_CommandLine::captureWritesTheScreenAndPrintsThePath()
 {
+    QFETCH(QStringList, changes);
     Home home(CountedJpeg);
     QFile existing(home.output() + "/key-1.jpg");
     QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("earlier") == 7);
@@ -125,7 +148,7 @@ void tst_CommandLine::captureWritesTheScreenAndPrintsThePath()
     ColourWindowProcess background(QRect(0, 0, 1920, 1080), colour.name());
     QVERIFY(background.isReady());
 
-    const Run run = home.run({"--capture"});
+    const Run run = home.run({"--capture"}, false, changes);
 
     QCOMPARE(run.status, 0);
     const QString file = home.output() + "/key-2.jpg";
@@ -152,6 +175,59 @@ void tst_CommandLine::missingFolderFailsWithTheMessage()
              qPrintable(run.err));
     QVERIFY(run.out.isEmpty());
     QVERIFY(QDir(home.output()).isEmpty());
+}
+
+// No display to connect to, a box no one could answer, a path that never reached its reader:
+// each ends with status 1 and the reason on standard error, and nothing waits.
+void tst_CommandLine::failsWithItsOwnMessageWhereNoOneSeesIt_data()
+{
+    QTest::addColumn<QStringList>("changes");
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QString>("command"); // run by sh, the program as $0
+    QTest::addColumn<QString>("err");     // the whole of standard error, or a line in it
+    QTest::addColumn<bool>("written");
+
+    const QStringList noDisplay = {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"};
+    const QString capture = "exec \"$0\" --capture";
+    const QString missing =
+        "vistarel-ombrix: cannot connect to a display: tried X11 (DISPLAY is not set)\n";
+    QTest::newRow("no display, --capture")
+        << noDisplay << CountedJpeg << capture << missing << false;
+    QTest::newRow("no display, the window")
+        << noDisplay << CountedJpeg << "exec \"$0\"" << missing << false;
+    QTest::newRow("DISPLAY naming no server")
+        << QStringList{"DISPLAY=:987", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"} << CountedJpeg
+        << capture
+        << "vistarel-ombrix: cannot connect to a display: tried the X11 display \":987\" (no X "
+           "server answers)\n"
+        << false;
+    QTest::newRow("offscreen, a message box")
+        << QStringList{"QT_QPA_PLATFORM=offscreen"} << QByteArray("[General]\nText1=@/gone\n")
+        << capture << "Vistarel: Folder does not exist." << false;
+    QTest::newRow("minimal, the name prompt")
+        << QStringList{"QT_QPA_PLATFORM=minimal"}
+        << QByteArray("[General]\nText1=@\nOption1=False\nOption3=True\n") << capture
+        << "Input Filename: no box can be shown on the Qt platform \"minimal\"" << false;
+    const QString pathLost = "vistarel-ombrix: the picture's path could not be written";
+    QTest::newRow("standard output full")
+        << QStringList{} << CountedJpeg << capture + " >/dev/full" << pathLost << true;
+    QTest::newRow("standard output closed")
+        << QStringList{} << CountedJpeg << capture + " >&-" << pathLost << true;
+}
+
+void tst_CommandLine::failsWithItsOwnMessageWhereNoOneSeesIt()
+{
+    QFETCH(QStringList, changes);
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, command);
+    QFETCH(QString, err);
+    QFETCH(bool, written);
+    Home home(settings);
+    const Run run = home.run({}, false, changes, command);
+    QCOMPARE(run.status, 1);
+    QVERIFY2(err.endsWith(u'\n') ? run.err == err : run.err.contains(err), qPrintable(run.err));
+    QCOMPARE(QDir(home.output()).entryList(QDir::Files),
+             written ? QStringList{"key-1.jpg"} : QStringList{});
 }
 
 QTEST_GUILESS_MAIN(tst_CommandLine)

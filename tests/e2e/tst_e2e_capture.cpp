@@ -99,10 +99,11 @@ private:
     bool m_ready = false;
 };
 
-bool near(const QColor &a, const QColor &b)
+bool near(const QColor &a, const QColor &b, int tolerance)
 {
-    return std::abs(a.red() - b.red()) <= 16 && std::abs(a.green() - b.green()) <= 16 &&
-           std::abs(a.blue() - b.blue()) <= 16;
+    return std::abs(a.red() - b.red()) <= tolerance &&
+           std::abs(a.green() - b.green()) <= tolerance &&
+           std::abs(a.blue() - b.blue()) <= tolerance;
 }
 
 } // namespace
@@ -112,6 +113,7 @@ class tst_E2eCapture : public QObject
     Q_OBJECT
 
 private slots:
+    void captureNowWritesTheScreenAndClosingEndsTheProgram_data();
     void captureNowWritesTheScreenAndClosingEndsTheProgram();
     void fileSizeLimitIsReportedAndLeavesNoFile();
 };
@@ -195,10 +197,23 @@ void tst_E2eCapture::fileSizeLimitIsReportedAndLeavesNoFile()
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
 }
 
+void tst_E2eCapture::captureNowWritesTheScreenAndClosingEndsTheProgram_data()
+{
+    QTest::addColumn<QByteArray>("formatSettings");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<int>("tolerance"); // per channel
+    QTest::newRow("JPG") << QByteArray("Option4=True\nOption5=False\n") << "e2e-1.jpg" << 16;
+    QTest::newRow("PNG") << QByteArray("Option4=False\nOption5=False\nOption6=True\n")
+                         << "e2e-1.png" << 0;
+}
+
 void tst_E2eCapture::captureNowWritesTheScreenAndClosingEndsTheProgram()
 {
-    const testsupport::ProgramHome home("Text2=e2e-\nOption1=False\nOption2=True\nOption3=False\n"
-                                        "Option4=True\nOption5=False\n");
+    QFETCH(QByteArray, formatSettings);
+    QFETCH(QString, fileName);
+    QFETCH(int, tolerance);
+    const testsupport::ProgramHome home("Text2=e2e-\nOption1=False\nOption2=True\nOption3=False\n" +
+                                        formatSettings);
     QVERIFY(home.isReady());
     const QString output = home.output();
 
@@ -242,7 +257,7 @@ void tst_E2eCapture::captureNowWritesTheScreenAndClosingEndsTheProgram()
     clock.start();
     QVERIFY(xdotool({"click", "1"}));
 
-    const QString file = output + "/e2e-1.jpg";
+    const QString file = output + "/" + fileName;
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(file), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(xdotool({"search", "--onlyvisible", "--name", "^Vistarel Ombrix$"}),
                              10000);
@@ -251,7 +266,7 @@ void tst_E2eCapture::captureNowWritesTheScreenAndClosingEndsTheProgram()
 
     const QImage picture = QImage(file).convertToFormat(QImage::Format_RGB32);
     QCOMPARE(picture.size(), QSize(1920, 1080));
-    QCOMPARE(QDir(output).entryList(QDir::Files), QStringList{"e2e-1.jpg"});
+    QCOMPARE(QDir(output).entryList(QDir::Files), QStringList{fileName});
     // The screen: the four quadrants, also where the program's window stood.
     const QRect inside = geometry.adjusted(24, 24, -24, -24);
     for (const QPoint point :
@@ -259,7 +274,7 @@ void tst_E2eCapture::captureNowWritesTheScreenAndClosingEndsTheProgram()
           inside.topLeft(), inside.topRight(), inside.bottomLeft(), inside.bottomRight(),
           QPoint(inside.left(), geometry.top() + 21),
           QPoint(inside.right(), geometry.top() + 21)}) {
-        QVERIFY2(near(picture.pixelColor(point), Quadrants::at(point)),
+        QVERIFY2(near(picture.pixelColor(point), Quadrants::at(point), tolerance),
                  qPrintable(QString("at %1,%2: %3")
                                 .arg(point.x())
                                 .arg(point.y())

@@ -6,10 +6,10 @@
 
 namespace testimaging {
 
-QImage readWithImageMagick(const QString &path)
+QImage readWithImageMagick(const QString &path, int depth)
 {
     QProcess convert;
-    convert.start("convert", {path, "-depth", "8", "rgb:-"});
+    convert.start("convert", {path, "-depth", QString::number(depth), "-endian", "LSB", "rgb:-"});
     if (!convert.waitForFinished(30000) || convert.exitCode() != 0)
         return {};
     const QByteArray rgb = convert.readAllStandardOutput();
@@ -20,8 +20,25 @@ QImage readWithImageMagick(const QString &path)
     if (size.size() != 2)
         return {};
     const int width = size[0].toInt(), height = size[1].toInt();
-    if (rgb.size() != qsizetype(width) * height * 3)
+    if (rgb.size() != qsizetype(width) * height * 3 * (depth / 8))
         return {};
+    if (depth == 16) {
+        QImage image(width, height, QImage::Format_RGBX64);
+        const auto *q = reinterpret_cast<const uchar *>(rgb.constData());
+        const auto sample = [&q] {
+            const quint16 v = quint16(q[0] | (q[1] << 8)); // -endian LSB
+            q += 2;
+            return v;
+        };
+        for (int y = 0; y < height; ++y) {
+            auto *line = reinterpret_cast<QRgba64 *>(image.scanLine(y));
+            for (int x = 0; x < width; ++x) {
+                const quint16 r = sample(), g = sample(), b = sample();
+                line[x] = QRgba64::fromRgba64(r, g, b, 0xffff);
+            }
+        }
+        return image;
+    }
     QImage image(width, height, QImage::Format_RGB32);
     const auto *p = reinterpret_cast<const uchar *>(rgb.constData());
     for (int y = 0; y < height; ++y) {

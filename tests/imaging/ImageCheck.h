@@ -8,8 +8,9 @@
 
 namespace testimaging {
 
-// The file decoded by ImageMagick's convert, as Format_RGB32; a null image if it failed.
-QImage readWithImageMagick(const QString &path);
+// The file decoded by ImageMagick's convert, as Format_RGB32 (depth 16: Format_RGBX64); a null
+// image if it failed.
+QImage readWithImageMagick(const QString &path, int depth = 8);
 
 // ImageMagick's name for the file's channels, e.g. "srgb" (no alpha) or "srgba".
 QString imageMagickChannels(const QString &path);

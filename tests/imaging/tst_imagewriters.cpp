@@ -1,13 +1,15 @@
-// SaveJPG and SaveBMP on pictures made in memory: what other readers get back, quality pass-
+// The formats' writers on pictures made in memory: what other readers get back, quality pass-
 // through, atomic replacement, and every failure's error text with nothing left behind.
-#include "BmpWriter.h"
 #include "ImageCheck.h"
+#include "ImageFormat.h"
 #include "JpegWriter.h"
 #include "PictureData.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QImageWriter>
+#include <QPainter>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <atomic>
@@ -35,6 +37,16 @@ QImage sampleImage(int width, int height)
                            qBound(0, wave(3 * y) - detail, 255), wave(x + y));
         }
     }
+    return image;
+}
+
+// Random pixels, which no format compresses much.
+QImage noiseImage(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator random(5);
+    for (int y = 0; y < height; ++y)
+        random.fillRange(reinterpret_cast<quint32 *>(image.scanLine(y)), width);
     return image;
 }
 
@@ -87,13 +99,49 @@ struct BrokenTransfer final : Picture::Data
     QByteArray m_rows;
 };
 
+// The format whose extension is "." + suffix.
+ImageFormat formatOf(const QString &suffix)
+{
+    for (const FormatRow &row : formatTable())
+        if (QLatin1String(row.extension) == "." + suffix)
+            return row.format;
+    qFatal("no format %s", qPrintable(suffix));
+}
+
 void save(const QString &format, const Picture &picture, const QString &path, int quality = 85)
 {
-    if (format == "jpg")
-        SaveJPG(picture, path, static_cast<std::uint8_t>(quality));
-    else
-        SaveBMP(picture, path);
+    savePicture(picture, path, formatOf(format), static_cast<std::uint8_t>(quality));
 }
+
+QString save(const QString &format, const Picture &picture, const NameSequence &names)
+{
+    return savePicture(picture, names, formatOf(format), 85);
+}
+
+// A 30-bit screen: 10 bits per channel in a 32-bit word (x2r10g10b10).
+struct Deep30Pixels final : Picture::Data
+{
+    explicit Deep30Pixels(const QImage &rgb30)
+        : Picture::Data(Layout(rgb30), {})
+        , m_image(rgb30)
+    {
+    }
+    static PixelLayout Layout(const QImage &image)
+    {
+        PixelLayout layout;
+        layout.width = image.width();
+        layout.height = image.height();
+        layout.bitsPerPixel = 32;
+        layout.stride = static_cast<std::size_t>(image.bytesPerLine());
+        layout.redMask = 0x3ff00000;
+        layout.greenMask = 0xffc00;
+        layout.blueMask = 0x3ff;
+        return layout;
+    }
+    bool waitForRows(int) const override { return true; }
+    const std::uint8_t *scanLine(int y) const override { return m_image.constScanLine(y); }
+    QImage m_image;
+};
 
 QByteArray contents(const QString &path)
 {
@@ -115,43 +163,110 @@ class TestImageWriters : public QObject
     Q_OBJECT
 
 private slots:
-    void bitmapReadsBackPixelExact_data()
+    // Every lossless format of the table gives back the screen's pixels to Qt and ImageMagick,
+    // and neither takes the 32-bit screen's padding byte for alpha. (JPG: the tests below.)
+    void losslessFormatsReadBackPixelExact_data()
     {
         QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("layout");
         QTest::addColumn<QSize>("size");
-        QTest::newRow("32-bit") << "rgb32" << QSize(301, 203);
-        QTest::newRow("16-bit, odd width") << "rgb16" << QSize(301, 77);
-        QTest::newRow("8-bit palette, odd width") << "indexed8" << QSize(301, 77);
-        QTest::newRow("one pixel") << "rgb32" << QSize(1, 1);
+        for (const FormatRow &row : formatTable()) {
+            if (row.usesQuality)
+                continue;
+            const QString suffix = QString(row.extension).mid(1);
+            QTest::addRow("%s 32-bit", row.extension + 1) << suffix << "rgb32" << QSize(301, 203);
+            QTest::addRow("%s 16-bit, odd width", row.extension + 1)
+                << suffix << "rgb16" << QSize(301, 77);
+            QTest::addRow("%s palette, odd width", row.extension + 1)
+                << suffix << "indexed8" << QSize(301, 77);
+            QTest::addRow("%s one pixel", row.extension + 1) << suffix << "rgb32" << QSize(1, 1);
+        }
+        QTest::addRow("png 30-bit") << "png"
+                                    << "rgb30" << QSize(301, 77);
+        QTest::addRow("png photo, text and flat bands") << "png"
+                                                        << "mixed" << QSize(1500, 900);
     }
-    void bitmapReadsBackPixelExact()
+    void losslessFormatsReadBackPixelExact()
     {
         QFETCH(QString, format);
+        QFETCH(QString, layout);
         QFETCH(QSize, size);
         QTemporaryDir dir;
-        QImage source = inFormat(sampleImage(size.width(), size.height()), format);
-        if (format == "rgb32") {
-            // The screen's padding byte may hold anything; no reader may take it for alpha.
-            for (int y = 0; y < source.height(); ++y) {
-                for (int x = 0; x < source.width(); ++x)
-                    source.scanLine(y)[4 * x + 3] = static_cast<uchar>(0x80 ^ x);
+        QImage source = sampleImage(size.width(), size.height());
+        Picture picture;
+        if (layout == "rgb30") {
+            // Every value of 10 bits, in each channel, so that none of them may be cut to 8.
+            source = QImage(size, QImage::Format_RGB30);
+            for (int y = 0; y < size.height(); ++y) {
+                auto *line = reinterpret_cast<quint32 *>(source.scanLine(y));
+                for (int x = 0; x < size.width(); ++x) {
+                    const quint32 v = quint32(x * 7 + y * 301) % 1024;
+                    line[x] = (v << 20) | (((v * 3 + 5) % 1024) << 10) | ((1023 - v) % 1024);
+                }
             }
+            picture = Picture(std::make_shared<Deep30Pixels>(source));
+        } else {
+            if (layout == "mixed") {
+                // Photo-like rows at the top, lines of text, then a flat area: each band is
+                // compressed the way that suits it, and all of them join into one stream.
+                source = source.convertToFormat(QImage::Format_RGB32);
+                QPainter painter(&source);
+                painter.fillRect(0, 300, source.width(), 600, Qt::white);
+                // "Letters": a few small random tiles, repeated along lines.
+                QList<QImage> letters;
+                for (int k = 0; k < 12; ++k)
+                    letters.append(noiseImage(8, 12).convertToFormat(QImage::Format_Mono));
+                for (int y = 310, k = 0; y < 600; y += 18)
+                    for (int x = 10; x < 1400; x += 9, k = (k * 7 + 3) % 12)
+                        painter.drawImage(x, y, letters[k]);
+                painter.fillRect(200, 650, 400, 200, QColor(30, 90, 160));
+                layout = "rgb32";
+            }
+            source = inFormat(source, layout);
+            if (layout == "rgb32") {
+                // The screen's padding byte may hold anything; no reader may take it for alpha.
+                for (int y = 0; y < source.height(); ++y) {
+                    for (int x = 0; x < source.width(); ++x)
+                        source.scanLine(y)[4 * x + 3] = static_cast<uchar>(0x80 ^ x);
+                }
+            }
+            picture = Picture::fromImage(source);
+            QCOMPARE(picture.bitsPerPixel(), source.depth());
         }
-        const Picture picture = Picture::fromImage(source);
-        QCOMPARE(picture.bitsPerPixel(), source.depth());
-        const QString path = dir.filePath("shot.bmp");
-        SaveBMP(picture, path);
+        const QString path = dir.filePath("shot." + format);
+        save(format, picture, path);
 
-        // Both readers see the same colours (16-bit: the same 5-6-5 bits, which each reader
-        // widens to 8 bits in its own way); ImageMagick sees no alpha channel in the padding.
-        const int green = format == "rgb16" ? 6 : 8, other = format == "rgb16" ? 5 : 8;
-        QCOMPARE(differingPixels(QImage(path), source, other, green, other), 0);
-        const QImage byImageMagick = readWithImageMagick(path);
-        QVERIFY(!byImageMagick.isNull());
-        QCOMPARE(differingPixels(byImageMagick, source, other, green, other), 0);
-        QCOMPARE(imageMagickChannels(path), QString("srgb"));
-        QCOMPARE(picture.toImage().convertToFormat(QImage::Format_RGB32),
-                 source.convertToFormat(QImage::Format_RGB32));
+        if (layout == "rgb30") {
+            // 16-bit channels, each 10-bit value widened by repeating its bits.
+            QImage expected(size, QImage::Format_RGBX64);
+            for (int y = 0; y < size.height(); ++y) {
+                const auto *in = reinterpret_cast<const quint32 *>(source.constScanLine(y));
+                auto *out = reinterpret_cast<QRgba64 *>(expected.scanLine(y));
+                for (int x = 0; x < size.width(); ++x) {
+                    const auto widened = [&](int shift) {
+                        const quint32 v = (in[x] >> shift) & 0x3ff;
+                        return quint16((v << 6) | (v >> 4));
+                    };
+                    out[x] = QRgba64::fromRgba64(widened(20), widened(10), widened(0), 0xffff);
+                }
+            }
+            const QImage byQt(path);
+            QCOMPARE(byQt.depth(), 64);
+            QCOMPARE(byQt.hasAlphaChannel(), false);
+            QCOMPARE(byQt.convertToFormat(QImage::Format_RGBX64), expected);
+            QCOMPARE(readWithImageMagick(path, 16), expected);
+        } else {
+            // PNG widens 16-bit pixels as Qt does; a BMP reader widens 5-6-5 bits its own way.
+            const bool widenedByReader = layout == "rgb16" && format == "bmp";
+            const int green = widenedByReader ? 6 : 8, other = widenedByReader ? 5 : 8;
+            QCOMPARE(differingPixels(QImage(path), source, other, green, other), 0);
+            const QImage byImageMagick = readWithImageMagick(path);
+            QVERIFY(!byImageMagick.isNull());
+            QCOMPARE(differingPixels(byImageMagick, source, other, green, other), 0);
+            QCOMPARE(picture.toImage().convertToFormat(QImage::Format_RGB32),
+                     source.convertToFormat(QImage::Format_RGB32));
+        }
+        QVERIFY(!imageMagickChannels(path).contains('a'));
     }
 
     void jpegIsCloseToThePicture_data()
@@ -218,8 +333,8 @@ private slots:
     void replacesAnExistingFile_data()
     {
         QTest::addColumn<QString>("format");
-        QTest::newRow("jpg") << "jpg";
-        QTest::newRow("bmp") << "bmp";
+        for (const FormatRow &row : formatTable())
+            QTest::newRow(row.extension + 1) << QString(row.extension + 1);
     }
     void replacesAnExistingFile()
     {
@@ -242,12 +357,63 @@ private slots:
         QCOMPARE(folderEntries(dir.path()), QStringList{"shot." + format});
     }
 
+    // A new picture is never more open than the umask allows, whatever was at its name: a link
+    // to a world-writable file, or such a file itself. A file that was narrower stays narrow.
+    void newFileModeFollowsTheUmask_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("before"); // "none", "link" (to a 0666 file) or a file's mode
+        QTest::addColumn<int>("umask");
+        QTest::addColumn<int>("mode");
+        for (const QString format : {"jpg", "bmp"}) {
+            const auto row = [&](const char *name, const QString &before, int mask, int mode) {
+                QTest::addRow("%s %s", qPrintable(format), name)
+                    << format << before << mask << mode;
+            };
+            row("new, umask 077", "none", 077, 0600);
+            row("link to a 0666 file, umask 077", "link", 077, 0600);
+            row("0666 file, umask 077", "666", 077, 0600);
+            row("link to a 0666 file, umask 022", "link", 022, 0644);
+            row("0600 file, umask 022", "600", 022, 0600);
+        }
+    }
+    void newFileModeFollowsTheUmask()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, before);
+        QFETCH(int, umask);
+        QFETCH(int, mode);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("shot." + format);
+        const QString other = dir.filePath("other");
+        QFile old(before == "link" ? other : path);
+        if (before != "none") {
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+            QVERIFY(::chmod(QFile::encodeName(old.fileName()).constData(),
+                            before == "link" ? 0666 : before.toInt(nullptr, 8)) == 0);
+            old.close();
+        }
+        if (before == "link")
+            QVERIFY(QFile::link(other, path));
+
+        const mode_t saved = ::umask(mode_t(umask));
+        save(format, Picture::fromImage(sampleImage(16, 8)), path);
+        ::umask(saved);
+        struct stat status;
+        QVERIFY(::lstat(QFile::encodeName(path).constData(), &status) == 0);
+        QVERIFY(S_ISREG(status.st_mode));
+        QCOMPARE(int(status.st_mode & 07777), mode);
+        if (before == "link")
+            QCOMPARE(contents(other), QByteArray("old"));
+    }
+
     void failedSaveLeavesNothingBehind_data()
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<QString>("target"); // relative to a fresh folder holding "old.<format>"
         QTest::addColumn<int>("status");
-        for (const QString format : {"jpg", "bmp"}) {
+        for (const FormatRow &row : formatTable()) {
+            const QString format = QString(row.extension + 1);
             const QString ext = "." + format;
             QTest::addRow("%s folder missing", qPrintable(format))
                 << format << "missing/shot" + ext << 10;
@@ -290,7 +456,7 @@ private slots:
         QString description;
         int number = 0;
         try {
-            save(format, Picture::fromImage(sampleImage(1000, 700)), path, 100);
+            save(format, Picture::fromImage(noiseImage(1000, 700)), path, 100);
         } catch (const core::Error &error) {
             number = error.number();
             description = error.description();
@@ -325,8 +491,7 @@ private slots:
         const NameSequence names = [&](int i) {
             return dir.filePath(QString("s%1%2").arg(i + 1).arg(ext));
         };
-        const QString written =
-            format == "jpg" ? SaveJPG(picture, names, 85) : SaveBMP(picture, names);
+        const QString written = save(format, picture, names);
         QCOMPARE(written, dir.filePath("s4" + ext));
         QVERIFY(psnr(QImage(written), source) >= 35);
         QCOMPARE(contents(dir.filePath("s1" + ext)), QByteArray("s1"));
@@ -336,7 +501,7 @@ private slots:
         const QStringList before = folderEntries(dir.path());
         try {
             const NameSequence taken = [&](int) { return dir.filePath("s1" + ext); };
-            format == "jpg" ? SaveJPG(picture, taken, 85) : SaveBMP(picture, taken);
+            save(format, picture, taken);
             QFAIL("no error");
         } catch (const core::Error &error) {
             QCOMPARE(error.description(), QString("Cannot save the image. GDI+ Error:7"));
@@ -359,7 +524,7 @@ private slots:
             };
             for (int i = 0; i < each; ++i) {
                 try {
-                    SaveBMP(picture, names);
+                    save("bmp", picture, names);
                 } catch (...) {
                     ++failures;
                 }
@@ -404,7 +569,7 @@ private slots:
         QVERIFY(::symlink("/nonexistent", QFile::encodeName(dir.filePath(".vo-00000002.tmp"))) ==
                 0);
 
-        SaveBMP(Picture::fromImage(sampleImage(8, 8)), dir.filePath("shot.bmp"));
+        save("bmp", Picture::fromImage(sampleImage(8, 8)), dir.filePath("shot.bmp"));
         QStringList left = folderEntries(dir.path()),
                     expected{".vo-00000001.tmp",      ".vo-00000002.tmp",  ".vo-0123ABCD.tmp",
                              ".vo-0123abcd.tmp.keep", ".vo-0123abcd1.tmp", ".vo-0123abce.tmp",

@@ -222,7 +222,8 @@ private slots:
         for (int attempt = 0; attempt < 3 && !answered; ++attempt) {
             if (attempt > 0)
                 stop();
-            again.start("Xvfb", {display, "-screen", "0", "320x200x24", "-nolisten", "tcp"});
+            again.start("Xvfb",
+                        {display, "-screen", "0", "320x200x24", "-nolisten", "tcp", "-noreset"});
             QVERIFY(again.waitForStarted());
             QDeadlineTimer deadline(4000);
             while (!answered && !deadline.hasExpired()) {

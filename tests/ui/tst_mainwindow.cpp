@@ -75,7 +75,7 @@ void tst_MainWindow::optionWritesItsGroupInOrder_data()
 
     const Writes specify = {{"Option1", "False"}, {"Option2", "False"}, {"Option3", "True"}};
     const Writes counter = {{"Option1", "False"}, {"Option2", "True"}, {"Option3", "False"}};
-    const Writes bmp = {{"Option4", "False"}, {"Option5", "True"}};
+    const Writes bmp = {{"Option4", "False"}, {"Option5", "True"}, {"Option6", "False"}};
     QTest::newRow("click Specify filename") << "Option1"
                                             << "Option3" << false << specify;
     QTest::newRow("click counting number") << "Option3"
@@ -86,9 +86,16 @@ void tst_MainWindow::optionWritesItsGroupInOrder_data()
         << Writes{{"Option1", "True"}, {"Option2", "False"}, {"Option3", "False"}};
     QTest::newRow("click BMP") << "Option4"
                                << "Option5" << false << bmp;
-    QTest::newRow("click JPG") << "Option5"
+    QTest::newRow("click JPG") << "Option6"
                                << "Option4" << false
-                               << Writes{{"Option4", "True"}, {"Option5", "False"}};
+                               << Writes{{"Option4", "True"},
+                                         {"Option5", "False"},
+                                         {"Option6", "False"}};
+    QTest::newRow("click PNG") << "Option5"
+                               << "Option6" << false
+                               << Writes{{"Option4", "False"},
+                                         {"Option5", "False"},
+                                         {"Option6", "True"}};
     QTest::newRow("restore Specify filename") << "Option1"
                                               << "Option3" << true << specify;
     QTest::newRow("restore BMP") << "Option4"

@@ -31,6 +31,13 @@ private slots:
                                                 << NamingMode::AskedName << ImageFormat::Bmp;
         QTest::newRow("all off") << QByteArray("Option1=False\nOption4=False\n") << NamingMode::None
                                  << ImageFormat::Bmp;
+        QTest::newRow("PNG") << QByteArray("Option4=False\nOption5=False\nOption6=True\n")
+                             << NamingMode::DateTime << ImageFormat::Png;
+        // Edited by hand: the handler of the first one switched on rewrites the later keys.
+        QTest::newRow("off, then two on: the first of them wins")
+            << QByteArray("Option1=False\nOption2=True\nOption3=True\nOption4=False\n"
+                          "Option5=True\nOption6=True\n")
+            << NamingMode::CountedPrefix << ImageFormat::Bmp;
         QTest::newRow("unreadable: as the window starts")
             << QByteArray("Option1=yes\nOption2=maybe\nOption4=no\n") << NamingMode::DateTime
             << ImageFormat::Jpeg;

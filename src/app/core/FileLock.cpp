@@ -23,7 +23,7 @@ FileLock::~FileLock()
         ::close(m_fd); // drops the lock
 }
 
-bool FileLock::lock(int timeoutMs, QString *why)
+bool FileLock::lock(int timeoutMs, QString *why, const std::function<QByteArray()> &progress)
 {
     if (m_fd < 0) {
         m_fd = ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -33,7 +33,8 @@ bool FileLock::lock(int timeoutMs, QString *why)
             return false;
         }
     }
-    const QDeadlineTimer deadline(timeoutMs);
+    QDeadlineTimer deadline(timeoutMs);
+    QByteArray seen = progress ? progress() : QByteArray();
     while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR)
             continue;
@@ -41,6 +42,13 @@ bool FileLock::lock(int timeoutMs, QString *why)
             *why = QStringLiteral("its lock file \"%1\" cannot be locked (%2)")
                        .arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
             return false;
+        }
+        if (deadline.hasExpired() && progress) {
+            QByteArray now = progress();
+            if (now != seen) {
+                seen = std::move(now);
+                deadline = QDeadlineTimer(timeoutMs);
+            }
         }
         if (deadline.hasExpired()) {
             *why = QStringLiteral("another program keeps it locked");

@@ -4,7 +4,10 @@
 // is killed while it holds the lock never leaves it taken. Taking it writes nothing and syncs
 // nothing to the disk. Released by the destructor.
 
+#include <QByteArray>
 #include <QString>
+
+#include <functional>
 
 namespace app {
 
@@ -18,7 +21,10 @@ public:
 
     // Creates the lock file when needed and takes the lock, retrying with short pauses of
     // varying length until timeoutMs have passed. On failure returns false and sets *why.
-    bool lock(int timeoutMs, QString *why);
+    // progress, when given, tells what the holders have done (e.g. the guarded file's identity):
+    // while its answer changes, other copies are taking turns with the lock, and the timeout
+    // starts again; a polling waiter may lose many turns in a row to a busy writer.
+    bool lock(int timeoutMs, QString *why, const std::function<QByteArray()> &progress = {});
 
 private:
     QString m_path;

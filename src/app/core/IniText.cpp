@@ -4,26 +4,38 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryFile>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <functional>
+#include <limits>
 
 namespace app::IniText {
 
 namespace {
 
 // Scratch files of copies that were killed while they used one (their names carry the process
-// id): left alone, each kill would leave a file in memory until the next restart.
+// id): left alone, each kill would leave a file in memory until the next restart. Only names of
+// the exact form this file makes are touched, "vistarel-ombrix-<pid>-<n>-XXXXXX.ini", and the
+// lock file and new file QSettings writes beside one ("<scratch>.lock", "<scratch>.XXXXXX"); a
+// file of the user's own that merely starts with the program's name stays.
 void removeOrphans(const QString &folder)
 {
+    static const QRegularExpression scratchName(
+        QStringLiteral("^vistarel-ombrix-([0-9]{1,10})-[0-9]{1,20}-[A-Za-z0-9]{6}\\.ini(\\.lock|\\."
+                       "[A-Za-z0-9]{6})?$"));
     const QStringList names =
         QDir(folder).entryList({QStringLiteral("vistarel-ombrix-*")}, QDir::Files | QDir::Hidden);
     for (const QString &name : names) {
-        const qint64 pid = name.section(u'-', 2, 2).toLongLong();
-        if (pid > 0 && pid != QCoreApplication::applicationPid() && ::kill(pid_t(pid), 0) != 0 &&
+        const QRegularExpressionMatch match = scratchName.match(name);
+        if (!match.hasMatch())
+            continue;
+        const qint64 pid = match.captured(1).toLongLong();
+        if (pid > 0 && pid <= std::numeric_limits<pid_t>::max() &&
+            pid != QCoreApplication::applicationPid() && ::kill(pid_t(pid), 0) != 0 &&
             errno == ESRCH)
             QFile::remove(folder + u'/' + name);
     }

@@ -10,8 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <algorithm>
@@ -67,6 +67,30 @@ bool readsAsSettings(QByteArrayView bytes)
     return settingsLines * 2 >= content;
 }
 
+// Whether bytes that read as settings are another program's INI file (a link to a git
+// configuration, say): sections of its own, but neither a [General] section nor any of the
+// program's seven keys in any section.
+bool isOtherProgramsIni(QByteArrayView bytes)
+{
+    static const QRegularExpression ownKey(QStringLiteral("^(text[12]|option[1-5])$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    if (bytes.startsWith("\xef\xbb\xbf"))
+        bytes = bytes.sliced(3);
+    bool sections = false;
+    for (const QByteArray &rawLine : bytes.toByteArray().split('\n')) {
+        const QByteArray line = rawLine.trimmed();
+        if (line.startsWith('[')) {
+            if (line.startsWith("[General]"))
+                return false;
+            sections = true;
+        } else if (const qsizetype equals = line.indexOf('='); equals > 0) {
+            if (ownKey.match(QString::fromUtf8(line.first(equals).trimmed())).hasMatch())
+                return false;
+        }
+    }
+    return sections;
+}
+
 // The settings file, symbolic links followed. Never reads more than MaxSettingsBytes + 1.
 StoreFile readStoreFile(const QString &path)
 {
@@ -104,6 +128,8 @@ StoreFile readStoreFile(const QString &path)
         return tooLarge(file.size());
     if (!readsAsSettings(bytes))
         return {Kind::Foreign, {}, QStringLiteral("it does not read as settings")};
+    if (isOtherProgramsIni(bytes))
+        return {Kind::Foreign, {}, QStringLiteral("it holds another program's settings")};
     return {Kind::Settings, std::move(bytes), {}};
 }
 
@@ -171,21 +197,99 @@ void syncFolder(const QString &folder)
     }
 }
 
-// A copy killed while it wrote leaves its new file ("<file>.XXXXXX", QSaveFile's name for it)
-// beside the settings file. Every writer holds the lock while its new file exists, so under
-// the lock any such file is an orphan.
-void removeOrphanedSaveFiles(const QString &filePath)
+// The file a write replaces: the settings path with its symbolic links followed, as far as
+// they lead (a link to a file not yet there gets that file).
+QString writtenFile(const QString &path)
 {
-    const QFileInfo info(filePath);
-    const QRegularExpression orphan(
-        QStringLiteral("^%1\\.[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(info.fileName())));
+    QString current = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        const QFileInfo info(current);
+        if (!info.isSymLink())
+            break;
+        current = info.symLinkTarget();
+    }
+    return current;
+}
+
+// The name of a new file that replaces target: "<target's name>.vo-XXXXXXXX.tmp", eight
+// lower-case hex digits, a name no person gives a file.
+QRegularExpression newFileName(const QString &target)
+{
+    return QRegularExpression(QStringLiteral("^%1\\.vo-[0-9a-f]{8}\\.tmp$")
+                                  .arg(QRegularExpression::escape(QFileInfo(target).fileName())));
+}
+
+// A copy killed while it wrote leaves its new file beside the file it replaces. Every writer
+// holds the lock while its new file exists, so under the lock any such file is an orphan. Other
+// files there (a user's "Vistarel Ombrix.conf.backup") are never touched.
+void removeOrphanedNewFiles(const QString &target)
+{
+    const QFileInfo info(target);
+    const QRegularExpression orphan = newFileName(target);
     QDir folder = info.absoluteDir();
-    const QStringList names = folder.entryList({info.fileName() + QStringLiteral(".*")},
+    const QStringList names = folder.entryList({info.fileName() + QStringLiteral(".vo-*.tmp")},
                                                QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : names) {
         if (orphan.match(name).hasMatch())
             folder.remove(name);
     }
+}
+
+// Writes bytes to a new file beside target, syncs it to the disk and renames it over target: a
+// reader, or a copy killed in the middle, sees either file whole. A file that is there keeps
+// its permission bits, and one that may not be written is not replaced. Returns the empty text,
+// or why it failed.
+QString replaceFile(const QString &target, const QByteArray &bytes)
+{
+    const QByteArray path = QFile::encodeName(target);
+    const auto failure = [](int error) { return QString::fromLocal8Bit(std::strerror(error)); };
+    struct stat old;
+    const bool existed = ::stat(path.constData(), &old) == 0;
+    if (existed && ::access(path.constData(), W_OK) != 0)
+        return failure(errno);
+
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary =
+            path + ".vo-" +
+            QByteArray::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, '0') +
+            ".tmp";
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                    0666);
+        if (fd < 0 && errno != EEXIST)
+            return failure(errno);
+    }
+    if (fd < 0)
+        return failure(EEXIST);
+    const auto abandon = [&](int error) {
+        ::close(fd);
+        ::unlink(temporary.constData());
+        return failure(error);
+    };
+    if (existed && ::fchmod(fd, old.st_mode & 0777) != 0)
+        return abandon(errno);
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return abandon(written < 0 ? errno : ENOSPC);
+        done += written;
+    }
+    if (::fsync(fd) != 0)
+        return abandon(errno);
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temporary.constData());
+        return failure(error);
+    }
+    if (::rename(temporary.constData(), path.constData()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.constData());
+        return failure(error);
+    }
+    return {};
 }
 
 } // namespace
@@ -231,6 +335,23 @@ QString SettingsStore::GetSetting(const QString &key, const QString &defaultValu
     }
 }
 
+std::optional<QString> SettingsStore::storedText(const QString &key) const
+{
+    try {
+        const StoreFile file = readStoreFile(m_filePath);
+        if (file.kind != StoreFile::Kind::Settings || file.bytes.isEmpty())
+            return std::nullopt;
+        if (const std::optional<IniText::Entries> entries = parsed(file.bytes)) {
+            for (const IniText::Entry &entry : *entries) {
+                if (entry.key == key && entry.value.metaType().id() == QMetaType::QString)
+                    return entry.value.toString();
+            }
+        }
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
 QString SettingsStore::GetSetting(const QString &key, int defaultValue) const
 {
     return GetSetting(key, QString::number(defaultValue));
@@ -246,16 +367,31 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
                                            (setAside.isEmpty() ? QString() : u' ' + setAside));
     };
 
+    // A write that would not change the stored text is not made, and so cannot fail: the
+    // start-up restore writes back every value it reads, and a folder that cannot be written
+    // would otherwise give a box for each. Checked again under the lock below.
+    if (storedText(key) == value)
+        return;
+
     const QString folder = QFileInfo(m_filePath).absolutePath();
     if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
         fail(QStringLiteral("its folder \"%1\" cannot be created").arg(folder));
 
     QString why;
     FileLock lock(m_filePath + QStringLiteral(".lock"));
-    if (!lock.lock(LockWaitMs, &why))
+    // Another copy that writes again and again (its file changes each time) is not stuck.
+    const auto written = [this] {
+        struct stat status
+        {
+        };
+        if (::stat(QFile::encodeName(m_filePath).constData(), &status) != 0)
+            return QByteArray();
+        return QByteArray::number(qulonglong(status.st_ino)) + ' ' +
+               QByteArray::number(qlonglong(status.st_mtim.tv_sec)) + '.' +
+               QByteArray::number(qlonglong(status.st_mtim.tv_nsec));
+    };
+    if (!lock.lock(LockWaitMs, &why, written))
         fail(why);
-
-    removeOrphanedSaveFiles(m_filePath);
 
     const StoreFile old = readStoreFile(m_filePath);
     if (old.kind == StoreFile::Kind::Unreadable)
@@ -303,19 +439,12 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
     if (!holdsAll(IniText::parse(*bytes), *entries))
         fail(QStringLiteral("the new settings could not be written whole"));
 
-    // QSaveFile writes a new file beside the old one, syncs it to the disk and renames it over
-    // the old one: a reader, or a copy killed in the middle, sees either file whole.
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly))
-        fail(file.errorString());
-    if (file.write(*bytes) != bytes->size() || !file.flush()) {
-        const QString error = file.errorString();
-        file.cancelWriting();
-        fail(error);
-    }
-    if (!file.commit())
-        fail(file.errorString());
-    syncFolder(folder);
+    const QString target = writtenFile(m_filePath);
+    removeOrphanedNewFiles(target);
+    why = replaceFile(target, *bytes);
+    if (!why.isEmpty())
+        fail(why);
+    syncFolder(QFileInfo(target).absolutePath());
     if (!setAside.isEmpty())
         throw core::Error(FileSetAside, setAside);
 }

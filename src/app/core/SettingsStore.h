@@ -6,7 +6,9 @@
 // before SaveSetting returns, and the file is replaced atomically, never left half-written.
 // A write holds an flock on "<file>.lock" (FileLock; the file stays in place) around its
 // read-modify-write, so running copies writing at once lose none of each other's keys; a
-// killed copy's lock goes with it. Symbolic links are followed.
+// killed copy's lock goes with it. Symbolic links are followed. The new text is written to
+// "<file>.vo-XXXXXXXX.tmp" (eight hex digits) beside the file it replaces and renamed over it;
+// a killed copy's such file is removed by the next write, and nothing else beside the file is.
 // A file that reads as settings is used as far as QSettings can read it (a stray line reads as
 // absent and is dropped by the next write). One that does not (binary data, text with more
 // non-settings lines than settings lines, more than 1 MiB, no ordinary file) is never read
@@ -40,7 +42,8 @@ public:
     QString GetSetting(const QString &key, const QString &defaultValue) const;
     QString GetSetting(const QString &key, int defaultValue) const;
 
-    // Stores the text under key, keeping every other entry of the file. Throws core::Error
+    // Stores the text under key, keeping every other entry of the file; when the file holds
+    // that text under key already, nothing is written (nor can fail). Throws core::Error
     // WriteFailed when the write did not reach the disk (the folder cannot be made, the file or
     // its lock cannot be written, the disk is full, another program holds the lock for more
     // than a few seconds); the description names the settings file and the reason, and the
@@ -49,6 +52,9 @@ public:
     void SaveSetting(const QString &key, const QString &value);
 
 private:
+    // The text stored under key in a file that reads as settings; nullopt when there is none,
+    // or the value is no text. Never throws.
+    std::optional<QString> storedText(const QString &key) const;
     // IniText::parse(bytes), remembered for the last bytes parsed: the start-up reads an
     // unchanged file nine times.
     std::optional<IniText::Entries> parsed(const QByteArray &bytes) const;

@@ -191,7 +191,9 @@ void X11CaptureBackend::sync()
     // The toolkit's own connection first: its earlier requests (an unmap of the main window)
     // must have been processed before the screen is read.
     if (qGuiApp) {
-        if (auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
+        // The offscreen platform answers for X11 too, with no connection.
+        auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (x11 && x11->connection())
             roundTrip(x11->connection());
     }
     if (m_connection && !m_connection->hasError())
