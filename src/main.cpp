@@ -144,10 +144,17 @@ int captureAlone(int &argc, char **argv, QString &writtenPath)
             status = 0;
         }
     }
-    if (deferred.hasMessages()) {
+    // The boxes, once the capture is done. Their texts are on standard error already: without
+    // a display, or on a platform that shows nothing, no box is waited for.
+    const bool displayKnown = !qEnvironmentVariableIsEmpty("DISPLAY") ||
+                              !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+                              !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (deferred.hasMessages() && displayKnown) {
         application.reset();
         app::GuardedApplication gui(argc, argv, shown);
-        deferred.replay(shown);
+        const QString platform = QGuiApplication::platformName();
+        if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+            deferred.replay(shown);
     }
     if (status != 0)
         std::fprintf(stderr, "vistarel-ombrix: no picture was written\n");

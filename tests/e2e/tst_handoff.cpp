@@ -4,7 +4,7 @@
 // cannot reach the window; a window that does not answer stops the capture with a message.
 // A written file is notified through a recording notification service on a private session
 // bus, whose "Show in folder" must reach the file manager's interface; --no-notify shows none.
-// Runs on the Xvfb fixture and, for the pictures, on the sway fixture.
+// Runs on the Xvfb fixture and, for the pictures, under xfwm4 and on the sway fixture.
 
 #include "ProgramHome.h"
 #include "WaylandTools.h"
@@ -81,8 +81,8 @@ public:
         if (recorderMode.isNull())
             return;
         const QString address = "unix:path=" + m_runtime.path() + "/bus";
-        m_bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile",
-                                    "--address=" + address, "--print-address=1"});
+        m_bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--address=" + address,
+                                    "--print-address=1"});
         m_ready = m_ready && m_bus.waitForReadyRead(10000);
         m_environment.insert("DBUS_SESSION_BUS_ADDRESS", address);
         m_recorder.setProcessEnvironment(m_environment);

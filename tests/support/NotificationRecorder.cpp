@@ -50,8 +50,8 @@ public:
 public slots:
     QStringList GetCapabilities() { return {QStringLiteral("actions"), QStringLiteral("body")}; }
 
-    uint Notify(const QString &, uint, const QString &, const QString &summary,
-                const QString &body, const QStringList &actions, const QVariantMap &hints, int)
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
+                const QStringList &actions, const QVariantMap &hints, int)
     {
         const uint id = ++m_last;
         record(QStringLiteral("notify|%1|%2|%3|image %4")

@@ -15,7 +15,9 @@ namespace {
 // A folder this user owns, not a symbolic link, that nobody else may enter or write to.
 bool isPrivateFolder(const QByteArray &path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     return ::lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
            info.st_uid == ::geteuid() && (info.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
@@ -71,7 +73,9 @@ QStringList windowSockets(const QString &folder)
         if (!name.startsWith(prefix) || !name.endsWith(QLatin1String(".sock")))
             continue;
         const QString path = folder + QLatin1Char('/') + name;
-        struct stat info {};
+        struct stat info
+        {
+        };
         if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISSOCK(info.st_mode) ||
             info.st_uid != ::geteuid())
             continue;

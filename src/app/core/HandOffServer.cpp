@@ -89,9 +89,9 @@ bool HandOffServer::listen()
     const QString folder = handoff::socketFolder(true);
     if (folder.isEmpty())
         return false;
-    const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + handoff::screenKey() +
-                                              QLatin1Char('.') + QString::number(::getpid()) +
-                                              QLatin1String(".sock"));
+    const QByteArray path =
+        QFile::encodeName(folder + QLatin1Char('/') + handoff::screenKey() + QLatin1Char('.') +
+                          QString::number(::getpid()) + QLatin1String(".sock"));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() >= static_cast<qsizetype>(sizeof address.sun_path))
@@ -218,10 +218,9 @@ void HandOffServer::Private::runNext()
     running = false;
     for (const QString &message : answer.messages)
         sendLine(request.fd, QByteArray(handoff::Message) + ' ' + handoff::encode(message));
-    sendLine(request.fd, answer.writtenPath.isEmpty()
-                             ? QByteArray(handoff::Nothing)
-                             : QByteArray(handoff::Written) + ' ' +
-                                   handoff::encode(answer.writtenPath));
+    sendLine(request.fd, answer.writtenPath.isEmpty() ? QByteArray(handoff::Nothing)
+                                                      : QByteArray(handoff::Written) + ' ' +
+                                                            handoff::encode(answer.writtenPath));
     ::close(request.fd);
     if (!queue.empty())
         turn.start(0);

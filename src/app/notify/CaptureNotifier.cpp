@@ -73,7 +73,8 @@ std::optional<NotificationImage> preview(const QString &path)
     if (image.isNull())
         return std::nullopt;
     if (image.width() > PreviewSize || image.height() > PreviewSize)
-        image = image.scaled(PreviewSize, PreviewSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        image =
+            image.scaled(PreviewSize, PreviewSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     image = image.convertToFormat(QImage::Format_RGBA8888);
     NotificationImage hint;
     hint.width = image.width();
@@ -135,12 +136,11 @@ bool CaptureNotifier::notify(const QString &path)
 
     // A server that reads markup in the body would take a "&" or "<" of a path for it.
     QString body = bodyText(path);
-    const QDBusMessage capabilities = m_bus.call(
-        QDBusMessage::createMethodCall(QLatin1String(NotificationsService),
-                                       QLatin1String(NotificationsPath),
-                                       QLatin1String(NotificationsService),
-                                       QStringLiteral("GetCapabilities")),
-        QDBus::Block, CallTimeoutMs);
+    const QDBusMessage capabilities =
+        m_bus.call(QDBusMessage::createMethodCall(
+                       QLatin1String(NotificationsService), QLatin1String(NotificationsPath),
+                       QLatin1String(NotificationsService), QStringLiteral("GetCapabilities")),
+                   QDBus::Block, CallTimeoutMs);
     if (capabilities.type() != QDBusMessage::ReplyMessage)
         return false; // no notification service: nothing to show
     if (capabilities.arguments().value(0).toStringList().contains(QStringLiteral("body-markup")))
@@ -156,8 +156,8 @@ bool CaptureNotifier::notify(const QString &path)
     message << QStringLiteral("Vistarel Ombrix") << 0u
             << QStringLiteral("com.kestrelby.VistarelOmbrix") << summaryText() << body
             << QStringList{QStringLiteral("default"), QStringLiteral("Open"),
-                           QStringLiteral("open"), QStringLiteral("Open"), QStringLiteral("show"),
-                           QStringLiteral("Show in folder")}
+                           QStringLiteral("open"),    QStringLiteral("Open"),
+                           QStringLiteral("show"),    QStringLiteral("Show in folder")}
             << hints << -1;
     const QDBusMessage reply = m_bus.call(message, QDBus::Block, CallTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())

@@ -9,8 +9,8 @@
 // Qt Core, Qt D-Bus and QImage; needs a QCoreApplication.
 
 #include <QDBusConnection>
-#include <QObject>
 #include <QHash>
+#include <QObject>
 #include <QString>
 
 namespace app {
