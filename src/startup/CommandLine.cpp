@@ -25,8 +25,10 @@ CommandLine CommandLine::parse(const QStringList &arguments)
                                      QStringLiteral("Displays version information."));
     const QCommandLineOption capture(
         QStringLiteral("capture"),
-        QStringLiteral("Captures once with the saved choices, without the window, prints the "
-                       "written file's path and exits (status 0 only when a file was written)."));
+        QStringLiteral("Captures once with the saved choices, without the window (an open "
+                       "window of the program takes it, with its own choices, and steps aside), "
+                       "prints the written file's path and exits (status 0 only when a file was "
+                       "written)."));
     const QCommandLineOption noNotify(
         QStringLiteral("no-notify"),
         QStringLiteral("With --capture: shows no notification of the written file."));
