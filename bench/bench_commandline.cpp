@@ -159,9 +159,9 @@ bool measure(int argc, char *argv[], int width, int height, bool withWindow, Fig
     const QString sockets = runtime + "/vistarel-ombrix";
     QElapsedTimer waited;
     waited.start();
-    while (QDir(sockets).entryList(QDir::System).isEmpty() && waited.elapsed() < 20000)
+    while (QDir(sockets).entryList({"*.sock"}, QDir::System).isEmpty() && waited.elapsed() < 20000)
         QThread::msleep(20);
-    const QStringList names = QDir(sockets).entryList(QDir::System);
+    const QStringList names = QDir(sockets).entryList({"*.sock"}, QDir::System);
     const auto stopWindow = qScopeGuard([&window] {
         window.kill();
         window.waitForFinished(5000);

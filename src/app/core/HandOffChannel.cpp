@@ -47,8 +47,14 @@ QString socketFolder(bool create)
 QString screenKey()
 {
     QString key = QString::fromLocal8Bit(qgetenv("WAYLAND_DISPLAY"));
-    if (key.isEmpty())
+    if (key.isEmpty()) {
+        // ":0" and ":0.0" are the same screen.
         key = QString::fromLocal8Bit(qgetenv("DISPLAY"));
+        const qsizetype colon = key.lastIndexOf(QLatin1Char(':'));
+        const qsizetype dot = key.indexOf(QLatin1Char('.'), colon + 1);
+        if (colon >= 0 && dot > colon)
+            key.truncate(dot);
+    }
     if (key.isEmpty())
         key = QStringLiteral("none");
     // A path (WAYLAND_DISPLAY may be one) becomes one file-name part; "." marks the pid.

@@ -96,15 +96,21 @@ bool HandOffServer::listen()
     address.sun_family = AF_UNIX;
     if (path.size() >= static_cast<qsizetype>(sizeof address.sun_path))
         return false;
-    std::copy(path.begin(), path.end(), address.sun_path);
+    // Bound under a name no client looks for, and put in place once it listens: a client that
+    // found it before would take it for one left behind and remove it.
+    const QByteArray preparing = path + ".new";
+    if (preparing.size() >= static_cast<qsizetype>(sizeof address.sun_path))
+        return false;
+    std::copy(preparing.begin(), preparing.end(), address.sun_path);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return false;
-    ::unlink(path.constData()); // one left by an earlier process of the same id
+    ::unlink(preparing.constData()); // one left by an earlier process of the same id
     if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
-        ::chmod(path.constData(), 0600) != 0 || ::listen(fd, 64) != 0) {
+        ::chmod(preparing.constData(), 0600) != 0 || ::listen(fd, 64) != 0 ||
+        ::rename(preparing.constData(), path.constData()) != 0) {
         ::close(fd);
-        ::unlink(path.constData());
+        ::unlink(preparing.constData());
         return false;
     }
     d->path = path;
