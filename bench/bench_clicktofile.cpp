@@ -9,6 +9,7 @@
 // on the Wayland compositor of WAYLAND_DISPLAY instead (bench_wayland starts a 1920x1080 sway).
 #include "BenchFigures.h"
 #include "ClickBench.h"
+#include "NullCaptureBackend.h"
 #include "PhotoContent.h"
 
 #include <BmpWriter.h>
@@ -329,11 +330,12 @@ int runSetup(const Setup &setup, int argc, char *argv[])
     ui::MainWindow window(store);
     const platform::Desktop desktop = platform::loadDesktop();
     platform::CaptureBackend *backend = desktop.capture.get();
-    if (!backend) {
-        std::fprintf(stderr, "bench_clicktofile: no capture backend\n");
+    if (dynamic_cast<platform::NullCaptureBackend *>(backend)) {
+        std::fprintf(stderr, "bench_clicktofile: no capture backend: %s\n",
+                     qPrintable(backend->failureReason()));
         return 1;
     }
-    ui::CaptureCommand command(window, backend, desktop.settler.get(), dialogs, reporter);
+    ui::CaptureCommand command(window, *backend, desktop.settler.get(), dialogs, reporter);
     QObject::connect(window.captureButton(), &QPushButton::clicked, &window,
                      [&command] { command.PushButton1_Click(); });
     window.setFolder(folder);

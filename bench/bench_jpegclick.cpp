@@ -7,6 +7,7 @@
 // `jpegclick click/(hide + max(wait, capture+write))=<ratio>`.
 #include "BenchFigures.h"
 #include "ClickBench.h"
+#include "NullCaptureBackend.h"
 #include "PhotoContent.h"
 
 #include <CaptureBackend.h>
@@ -129,11 +130,12 @@ int main(int argc, char *argv[])
     ui::MainWindow window(store);
     const platform::Desktop desktop = platform::loadDesktop();
     platform::CaptureBackend *backend = desktop.capture.get();
-    if (!backend) {
-        std::fprintf(stderr, "bench_jpegclick: no capture backend\n");
+    if (dynamic_cast<platform::NullCaptureBackend *>(backend)) {
+        std::fprintf(stderr, "bench_jpegclick: no capture backend: %s\n",
+                     qPrintable(backend->failureReason()));
         return 1;
     }
-    ui::CaptureCommand command(window, backend, desktop.settler.get(), dialogs, reporter);
+    ui::CaptureCommand command(window, *backend, desktop.settler.get(), dialogs, reporter);
     QObject::connect(window.captureButton(), &QPushButton::clicked, &window,
                      [&command] { command.PushButton1_Click(); });
     window.setFolder(folder);

@@ -134,9 +134,8 @@ int captureAlone(int &argc, char **argv, QString &writtenPath)
     {
         app::ErrorReporter reporter(dialogs);
         const platform::Desktop desktop = platform::loadDesktop(platform::CaptureUse::Once);
-        ui::CaptureCommand capture(choices, desktop.capture.get(), desktop.settler.get(), dialogs,
+        ui::CaptureCommand capture(choices, *desktop.capture, desktop.settler.get(), dialogs,
                                    reporter);
-        capture.setUnavailableReason(desktop.unavailableReason);
         capture.PushButton1_Click();
         const QFileInfo written(capture.writtenPath());
         if (!capture.writtenPath().isEmpty() && written.isFile()) {
@@ -262,9 +261,8 @@ int main(int argc, char *argv[])
     ui::MainWindow window(settings);
     window.failureRouting().setUntrappedFailures(&application.untrappedFailures());
     dialogs.setParentWindow(&window);
-    ui::CaptureCommand capture(window, desktop.capture.get(), desktop.settler.get(), windowDialogs,
+    ui::CaptureCommand capture(window, *desktop.capture, desktop.settler.get(), windowDialogs,
                                reporter);
-    capture.setUnavailableReason(desktop.unavailableReason);
     // Captures from the command line, handed over: notified like the command line's own.
     app::CaptureNotifier notifier;
     ui::WindowHandOff handOff(window, capture, windowDialogs, desktop.capture.get(),
@@ -278,10 +276,8 @@ int main(int argc, char *argv[])
                      [&folderSelection] { folderSelection.PushButton2_Click(); });
     // The capture's memory is prepared when a capture is near, and freed when none has been for
     // a while.
-    std::optional<ui::CaptureReadiness> readiness;
-    if (desktop.capture)
-        readiness.emplace(window, *window.captureButton(), *desktop.capture,
-                          [&capture] { return capture.capturing(); });
+    ui::CaptureReadiness readiness(window, *window.captureButton(), *desktop.capture,
+                                   [&capture] { return capture.capturing(); });
 
     startup::StartUp startUp(window, settings, reporter, random, urlOpener);
     startUp.setIconImageSource([&preload](const QString &path) { return preload->image(path); });

@@ -1,6 +1,6 @@
 #pragma once
 // MappedPixels: a finished picture of 32-bit XRGB pixels (the screen's usual layout) in a
-// PixelMemory of its own, rows stride bytes apart from its start. What the portal's PNG decoder
+// PixelMemory of its own, rows stride bytes apart from its start. What the portal's PNG reader
 // and KWin's screenshot interface hand on.
 
 #include "PictureData.h"

@@ -49,8 +49,8 @@ std::unique_ptr<ScreenSettler> toolkitSettler()
 
 void useNone(Desktop &desktop, const QString &reason)
 {
-    desktop.unavailableReason = reason;
     qCDebug(lcPlatform) << "capture: none," << reason;
+    desktop.capture = std::make_unique<NullCaptureBackend>(reason);
     desktop.settler = toolkitSettler();
 }
 

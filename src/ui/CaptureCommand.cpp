@@ -65,7 +65,7 @@ void CaptureCommand::encodeAhead(const QString &baseName) noexcept
     }
 }
 
-CaptureCommand::CaptureCommand(CaptureClient &client, platform::CaptureBackend *backend,
+CaptureCommand::CaptureCommand(CaptureClient &client, platform::CaptureBackend &backend,
                                platform::ScreenSettler *settler, app::Dialogs &dialogs,
                                app::ErrorReporter &reporter)
     : m_client(client)
@@ -206,8 +206,7 @@ void CaptureCommand::PushButton1_Click()
         // Pending events, then wait until the screen no longer shows the window.
         {154, [&] {
              QCoreApplication::processEvents();
-             if (m_backend)
-                 m_backend->sync();
+             m_backend.sync();
              if (m_settler && steppedAside)
                  m_settler->waitUntilRepainted();
              return Trap::Next;
@@ -225,8 +224,8 @@ void CaptureCommand::PushButton1_Click()
         {158, [&] { return m_picSS.isNull() && counter < 10 && !finalFailure ? 160 : 166; }},
         {160, [&] {
              m_picSS = {};
-             m_picSS = m_backend ? m_backend->captureScreen() : imaging::Picture();
-             finalFailure = m_picSS.isNull() && m_backend && m_backend->failureIsFinal();
+             m_picSS = m_backend.captureScreen();
+             finalFailure = m_picSS.isNull() && m_backend.failureIsFinal();
              encodeAhead(BaseName);
              return Trap::Next;
          }},
@@ -275,7 +274,7 @@ void CaptureCommand::PushButton1_Click()
         {178, [&] {
              w.setMousePointer(PointerDefault);
              if (noPicture) {
-                 QString reason = m_backend ? m_backend->failureReason() : m_unavailableReason;
+                 QString reason = m_backend.failureReason();
                  if (reason.isEmpty())
                      reason = QLatin1String(NoPictureReason);
                  m_dialogs.showMessage(QGuiApplication::applicationDisplayName(),

@@ -5,15 +5,15 @@
 // into picSS, writes it as JPEG (through Creator, at the chosen quality) or in the other chosen
 // format, and brings the window back. Written as numbered statements inside the trap of app::Trap:
 // a failure is reported with its statement number and the command goes on, so the window always
-// comes back and Capturing is always cleared. When no capture backend fits the session, or the
-// attempts yield no picture, nothing is written and, once the window is back, a message says why
-// (the backend's reason, if any). A JPEG is encoded into a temporary file while the wait after the
-// capture (statement 164) runs, and put in place at statement 172, where its failure is reported
-// too.
+// comes back and Capturing is always cleared. When the attempts yield no picture (as they never
+// do through the null backend of a session without a capture route), nothing is written and,
+// once the window is back, a message says why (the backend's reason, if any). A JPEG is encoded
+// into a temporary file while the wait after the capture (statement 164) runs, and put in place at
+// statement 172, where its failure is reported too.
 //
-// The command holds references to the client (the window), the dialogs and the reporter, and
-// non-owning pointers to the capture backend (null: no picture is ever captured) and the screen
-// settler (null: no wait after the hide); all must outlive it. Connect the window's captureButton()
+// The command holds references to the client (the window), the capture backend, the dialogs and
+// the reporter, and a non-owning pointer to the screen settler (null: no wait after the hide);
+// all must outlive it. Connect the window's captureButton()
 // to PushButton1_Click().
 
 #include "Picture.h"
@@ -48,11 +48,11 @@ public:
         "Folder does not exist. Please select another folder.";
     static constexpr auto PromptCaption = "Input Filename";
     static constexpr auto PromptMessage = "Enter Filename: ";
-    // %1: why, e.g. the reason no backend fits the session.
+    // %1: why, e.g. the reason no capture route fits the session.
     static constexpr auto NoCaptureText = "Cannot capture the screen: %1.";
     static constexpr auto NoPictureReason = "the desktop gave no picture";
 
-    CaptureCommand(CaptureClient &client, platform::CaptureBackend *backend,
+    CaptureCommand(CaptureClient &client, platform::CaptureBackend &backend,
                    platform::ScreenSettler *settler, app::Dialogs &dialogs,
                    app::ErrorReporter &reporter);
     ~CaptureCommand();
@@ -69,9 +69,6 @@ public:
     // or no name).
     QString writtenPath() const { return m_writtenPath; }
 
-    // Why there is no capture backend (shown when the backend is null).
-    void setUnavailableReason(const QString &reason) { m_unavailableReason = reason; }
-
     // The clock of the date-time names (default: the local time now).
     using Clock = std::function<QDateTime()>;
     void setClock(Clock clock);
@@ -86,12 +83,11 @@ private:
     void encodeAhead(const QString &baseName) noexcept;
 
     CaptureClient &m_client;
-    platform::CaptureBackend *m_backend;
+    platform::CaptureBackend &m_backend;
     platform::ScreenSettler *m_settler;
     app::Dialogs &m_dialogs;
     app::ErrorReporter &m_reporter;
     Clock m_clock;
-    QString m_unavailableReason;
     bool m_capturing = false;
     QString m_writtenPath;
     // The two picture holders: picSS receives each capture, Creator shares it for a JPEG save.

@@ -4,6 +4,7 @@
 
 #include "CaptureBackend.h"
 #include "ColourWindowProcess.h"
+#include "NullCaptureBackend.h"
 #include "PlatformLoader.h"
 #include "X11ScreenSettler.h"
 
@@ -45,7 +46,7 @@ void tst_ScreenSettler::settlesOnceTheCoveredAreaIsRepainted()
     const QRect ours(600, 300, 500, 300);
     const auto backend = platform::loadDesktop().capture;
     const auto settler = platform::X11ScreenSettler::create();
-    QVERIFY(backend && settler);
+    QVERIFY(!dynamic_cast<platform::NullCaptureBackend *>(backend.get()) && settler);
 
     std::unique_ptr<ColourWindowProcess> under, over;
     if (!below.isEmpty())

@@ -34,7 +34,7 @@ struct World
     ui::CaptureCommand command;
     Numbers statements; // every statement the trap started, in order
 
-    World(platform::CaptureBackend *backend, Mode mode, bool bmp = false,
+    World(platform::CaptureBackend &backend, Mode mode, bool bmp = false,
           platform::ScreenSettler *settler = nullptr)
         : command(window, backend, settler, dialogs, reporter)
     {

@@ -5,6 +5,7 @@
 #include "FakeCaptureBackend.h"
 #include "FileNaming.h"
 #include "JpegWriter.h"
+#include "NullCaptureBackend.h"
 #include "WaitSeconds.h"
 
 #include <QApplication>
@@ -23,7 +24,7 @@ const QSize FakeSize(64, 48);
 struct FakeWorld : testsupport::FakeCaptureBackend, World
 {
     explicit FakeWorld(Mode mode, bool bmp = false)
-        : World(this, mode, bmp)
+        : World(*this, mode, bmp)
     {
     }
 };
@@ -348,7 +349,7 @@ void tst_CaptureCommand::noPictureIsToldAndNothingWritten_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("ten empty attempts")
         << true << "Cannot capture the screen: the desktop gave no picture.";
-    QTest::newRow("no backend fits")
+    QTest::newRow("no capture route fits")
         << false << "Cannot capture the screen: this desktop does not let applications capture it.";
 }
 
@@ -358,8 +359,8 @@ void tst_CaptureCommand::noPictureIsToldAndNothingWritten()
     QFETCH(QString, text);
     testsupport::FakeCaptureBackend backend;
     backend.setResults({imaging::Picture()});
-    World world(withBackend ? &backend : nullptr, Counter);
-    world.command.setUnavailableReason("this desktop does not let applications capture it");
+    platform::NullCaptureBackend noRoute("this desktop does not let applications capture it");
+    World world(withBackend ? static_cast<platform::CaptureBackend &>(backend) : noRoute, Counter);
     // The message comes with the window back.
     bool visibleAtMessage = false;
     world.dialogs.onMessage = [&] { visibleAtMessage = world.window.isVisible(); };

@@ -21,7 +21,7 @@ struct LoadedDesktop
 struct X11World : LoadedDesktop, World
 {
     explicit X11World(Mode mode, bool bmp = false)
-        : World(desktop.capture.get(), mode, bmp, desktop.settler.get())
+        : World(*desktop.capture, mode, bmp, desktop.settler.get())
     {
     }
 };

@@ -1,6 +1,6 @@
 #include "PortalCaptureBackend.h"
 
-#include "PngDecoder.h"
+#include "PngReader.h"
 #include "PortalRequest.h"
 #include "PrimaryScreenSize.h"
 
@@ -15,7 +15,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QImageReader>
 #include <QLoggingCategory>
 #include <QUrl>
 
@@ -38,19 +37,6 @@ constexpr auto ScreenshotInterface = "org.freedesktop.portal.Screenshot";
 bool writtenSince(const QFileInfo &file, const QDateTime &callStart)
 {
     return file.exists() && file.lastModified() >= callStart.addSecs(-1);
-}
-
-// Reads the portal's PNG into a picture of the screen's usual layout, 32-bit RGB: what portals
-// write through PngDecoder, in memory mapped while the portal worked; anything else through Qt's
-// general reader.
-imaging::Picture readPicture(const QString &path, PixelMemory memory)
-{
-    if (auto pixels = PngDecoder::decode(path, std::move(memory)))
-        return imaging::Picture(std::move(pixels));
-    QImageReader reader(path);
-    reader.setAutoTransform(false);
-    const QImage image = reader.read();
-    return image.isNull() ? imaging::Picture() : imaging::Picture::fromImage(image);
 }
 
 } // namespace
@@ -107,7 +93,7 @@ imaging::Picture PortalCaptureBackend::captureScreen()
     // The memory for the picture is mapped while the portal takes the screenshot: its first
     // touch would otherwise cost about as much as decoding the PNG.
     const std::size_t bytes =
-        PngDecoder::memoryFor(m_lastSize.isValid() ? m_lastSize : primaryScreenSize());
+        PngReader::memoryFor(m_lastSize.isValid() ? m_lastSize : primaryScreenSize());
     std::future<PixelMemory> memory =
         std::async(std::launch::async, [bytes] { return PixelMemory(bytes); });
     const QDateTime callStart = QDateTime::currentDateTime();
@@ -141,12 +127,14 @@ imaging::Picture PortalCaptureBackend::captureScreen()
     const QString path =
         QUrl(answer->results.value(QStringLiteral("uri")).toString()).toLocalFile();
     const QFileInfo file(path);
-    imaging::Picture picture = readPicture(path, memory.get());
+    QString unreadable;
+    imaging::Picture picture = PngReader::read(path, memory.get(), &unreadable);
     if (writtenSince(file, callStart))
         QFile::remove(path);
     if (picture.isNull())
         return fail(QStringLiteral("the desktop portal's picture could not be read (%1)")
-                        .arg(path.isEmpty() ? QStringLiteral("no file") : path),
+                        .arg(path.isEmpty() ? QStringLiteral("no file")
+                                            : path + QStringLiteral(": ") + unreadable),
                     false);
     m_lastSize = QSize(picture.width(), picture.height());
     // Our own time on top of the portal's answer.

@@ -5,6 +5,7 @@
 // is offered, else KWin's screenshot interface (with the desktop portal behind it, for when KWin
 // does not authorise the program), else the desktop portal, else not at all. An X11 session
 // captures through X11, unless its server is Xwayland, which is treated like a Wayland session.
+// This header and the others of api/ are all of the platform that ui sees.
 // VO_CAPTURE_BACKEND overrides the choice ("x11", even on Xwayland; "wlr-screencopy"; "kwin",
 // with no portal behind it; "portal"; or "null" for a backend that never yields a picture). The
 // choice and its reasons are logged in the category "vo.platform"
@@ -21,11 +22,12 @@ Q_DECLARE_LOGGING_CATEGORY(lcPlatform)
 
 namespace platform {
 
+// Both never null. Where no route fits the session, capture is a NullCaptureBackend whose
+// failureReason() says why, for the user.
 struct Desktop
 {
-    std::unique_ptr<CaptureBackend> capture; // null when no backend fits the session
-    std::unique_ptr<ScreenSettler> settler;  // never null
-    QString unavailableReason;               // why capture is null, for the user
+    std::unique_ptr<CaptureBackend> capture;
+    std::unique_ptr<ScreenSettler> settler;
 };
 
 // How the program will capture: many times from its window (a backend may prepare memory for

@@ -1,7 +1,8 @@
 #pragma once
 // What the program needs to capture the screen: copy the primary screen into a Picture.
-// Backends: X11 (xcb, MIT-SHM with a GetImage fallback) and the desktop portal; PlatformLoader
-// is the one place that picks the backend.
+// Backends: X11 (xcb, MIT-SHM with a GetImage fallback), wlroots screencopy, KWin's screenshot
+// interface, the desktop portal, and the null backend; PlatformLoader is the one place that
+// picks the backend.
 
 #include "Picture.h"
 
