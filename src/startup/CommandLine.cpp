@@ -25,9 +25,17 @@ CommandLine CommandLine::parse(const QStringList &arguments)
                                      QStringLiteral("Displays version information."));
     const QCommandLineOption capture(
         QStringLiteral("capture"),
-        QStringLiteral("Captures once with the saved choices, without the window, prints the "
-                       "written file's path and exits (status 0 only when a file was written)."));
-    parser.addOptions({help, version, capture});
+        QStringLiteral("Captures once with the saved choices, without the window (an open "
+                       "window of the program takes it, with its own choices, and steps aside), "
+                       "prints the written file's path and exits (status 0 only when a file was "
+                       "written)."));
+    const QCommandLineOption noNotify(
+        QStringLiteral("no-notify"),
+        QStringLiteral("With --capture: shows no notification of the written file."));
+    QCommandLineOption notifyWritten(QStringLiteral("notify-written"), QString(),
+                                     QStringLiteral("path"));
+    notifyWritten.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({help, version, capture, noNotify, notifyWritten});
     // Qt's own options (-platform xcb, -display :1, ...) pass through to the application object.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const char *name :
@@ -57,8 +65,9 @@ CommandLine CommandLine::parse(const QStringList &arguments)
                                   ? QStringLiteral("Unexpected argument '%1'.")
                                         .arg(parser.positionalArguments().value(0))
                                   : parser.errorText();
-        result.text = QStringLiteral("%1: %2\nUsage: %1 [--capture | --help | --version]\n")
-                          .arg(program, error);
+        result.text =
+            QStringLiteral("%1: %2\nUsage: %1 [--capture [--no-notify] | --help | --version]\n")
+                .arg(program, error);
     } else if (parser.isSet(help)) {
         result.action = Action::Help;
         result.text = helpText();
@@ -67,6 +76,10 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         result.text = QStringLiteral("%1 %2\n").arg(program, QLatin1String(Version));
     } else if (parser.isSet(capture)) {
         result.action = Action::Capture;
+        result.notify = !parser.isSet(noNotify);
+    } else if (parser.isSet(notifyWritten)) {
+        result.action = Action::NotifyWritten;
+        result.text = parser.value(notifyWritten);
     }
     return result;
 }

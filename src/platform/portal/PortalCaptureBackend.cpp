@@ -1,5 +1,7 @@
 #include "PortalCaptureBackend.h"
 
+#include "CroppedPixels.h"
+#include "MutterLayout.h"
 #include "PngReader.h"
 #include "PortalRequest.h"
 #include "PrimaryScreenSize.h"
@@ -137,6 +139,15 @@ imaging::Picture PortalCaptureBackend::captureScreen()
                                             : path + QStringLiteral(": ") + unreadable),
                     false);
     m_lastSize = QSize(picture.width(), picture.height());
+    // GNOME's portal pictures the whole desktop: keep its primary monitor, as the compositor
+    // lays the monitors out. Elsewhere the picture stays as the portal gave it.
+    if (const std::optional<MutterLayout> layout = readMutterLayout()) {
+        if (const std::optional<QRect> primary = primaryMonitorInPicture(*layout, m_lastSize)) {
+            qCDebug(lcPlatform) << "portal: the primary monitor is" << *primary << "of"
+                                << m_lastSize;
+            picture = CroppedPixels::of(picture, *primary);
+        }
+    }
     // Our own time on top of the portal's answer.
     qCDebug(lcPlatform, "portal: answered in %.1f ms; its picture read in %.1f ms",
             double(answeredAt) / 1e6, double(clock.nsecsElapsed() - answeredAt) / 1e6);

@@ -1,0 +1,51 @@
+#pragma once
+// The notification of a file written by a capture from the command line, through the desktop's
+// notification service (org.freedesktop.Notifications on the session bus): the file's name and
+// folder, a small preview, and the buttons "Open" (the desktop's default viewer, through
+// xdg-open; clicking the notification does the same) and "Show in folder" (the file manager's
+// org.freedesktop.FileManager1.ShowItems, or the folder opened when no file manager offers it).
+// Without a session bus or a notification service nothing is shown, and that is no failure.
+// The buttons work while the notifier lives: a short-lived process keeps it until allClosed().
+// Qt Core, Qt D-Bus and QImage; needs a QCoreApplication.
+
+#include <QDBusConnection>
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+namespace app {
+
+class CaptureNotifier : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CaptureNotifier(const QDBusConnection &bus = QDBusConnection::sessionBus(),
+                             QObject *parent = nullptr);
+
+    // Shows the notification of path; false when no notification service took it.
+    bool notify(const QString &path);
+
+    // The notifications shown and not yet closed.
+    int openCount() const { return static_cast<int>(m_open.size()); }
+
+    // What notify() sends, for tests: the summary and the plain body.
+    static QString summaryText();
+    static QString bodyText(const QString &path);
+
+signals:
+    void allClosed();
+
+private slots:
+    void onActionInvoked(uint id, const QString &action);
+    void onNotificationClosed(uint id, uint reason);
+
+private:
+    void showInFolder(const QString &path);
+
+    QDBusConnection m_bus;
+    QHash<uint, QString> m_open; // notification id -> file
+    bool m_listening = false;
+};
+
+} // namespace app
