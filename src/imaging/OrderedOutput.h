@@ -18,8 +18,7 @@
 
 namespace imaging {
 
-template<class Piece>
-class OrderedOutput
+template <class Piece> class OrderedOutput
 {
 public:
     // Called for one piece at a time, from whichever thread delivers; position counts from 0.
