@@ -176,7 +176,9 @@ QByteArray askAsNobody(const QString &socketPath)
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
             answer("connect refused");
-        (void)::write(fd, "capture quiet\n", 14);
+        // The window may have refused and closed before this request reaches it: without
+        // MSG_NOSIGNAL the write would end this child by SIGPIPE before it reads the refusal.
+        (void)::send(fd, "capture quiet\n", 14, MSG_NOSIGNAL);
         char line[64] = {};
         const ssize_t n = ::read(fd, line, sizeof line - 1);
         answer(n > 0 ? QByteArray(line, n).trimmed().constData() : "no answer");
