@@ -11,6 +11,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <list>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -219,6 +220,15 @@ void HandOffServer::Private::runNext()
     }
     const Request request = queue.front();
     queue.pop_front();
+    // A caller that gave up waiting (the window was stopped, or too slow to answer) has told its
+    // user that nothing was captured: its request is not carried out later.
+    pollfd peer{request.fd, POLLRDHUP, 0};
+    if (::poll(&peer, 1, 0) > 0 && (peer.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+        ::close(request.fd);
+        if (!queue.empty())
+            turn.start(0);
+        return;
+    }
     running = true;
     const Answer answer = callbacks.capture(request.notify);
     running = false;
