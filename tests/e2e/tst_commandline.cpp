@@ -46,6 +46,12 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HOME", m_dir.path());
         environment.insert("XDG_CONFIG_HOME", m_dir.path() + "/config");
+        // A runtime folder of its own: --capture hands over to a window of the program found
+        // there, and the windows of the tests running beside this one must not take it.
+        QDir(m_dir.path()).mkpath("runtime");
+        QFile::setPermissions(m_dir.path() + "/runtime",
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        environment.insert("XDG_RUNTIME_DIR", m_dir.path() + "/runtime");
         environment.remove("QT_QPA_PLATFORM");
         for (const QString &change : changes) {
             if (change.contains('='))
