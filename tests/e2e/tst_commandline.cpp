@@ -5,6 +5,7 @@
 
 #include "ColourWindowProcess.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -65,12 +66,18 @@ public:
         else
             program.start("/bin/sh", {"-c", shellCommand, QStringLiteral(VO_PROGRAM)});
         if (answerBox) {
-            // (xdotool may complain that the box is gone before the key's release.)
-            QProcess::execute("xdotool", {"search", "--sync", "--onlyvisible", "--name",
-                                          "^Vistarel$", "key", "--window", "%1", "Return"});
+            // Return goes to the box until the program has ended: a box that has just been
+            // mapped may not take keys yet, and a key sent then is lost. (xdotool may complain
+            // that the box is gone before the key's release.)
+            QDeadlineTimer bound(20000);
+            while (!program.waitForFinished(200) && !bound.hasExpired())
+                QProcess::execute("xdotool", {"search", "--onlyvisible", "--name", "^Vistarel$",
+                                              "key", "--window", "%@", "Return"});
         }
         Run run;
-        if (program.waitForFinished(20000) && program.exitStatus() == QProcess::NormalExit)
+        const bool finished =
+            program.state() == QProcess::NotRunning || program.waitForFinished(20000);
+        if (finished && program.exitStatus() == QProcess::NormalExit)
             run.status = program.exitCode();
         else
             program.kill();
