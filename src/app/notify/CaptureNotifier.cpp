@@ -128,7 +128,7 @@ bool CaptureNotifier::notify(const QString &path)
         connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
             if (!m_open.isEmpty()) {
                 m_open.clear();
-                emit allClosed();
+                emitAllClosedWhenDone();
             }
         });
         m_listening = true;
@@ -179,7 +179,13 @@ void CaptureNotifier::onActionInvoked(uint id, const QString &action)
 
 void CaptureNotifier::onNotificationClosed(uint id, uint)
 {
-    if (m_open.remove(id) && m_open.isEmpty())
+    if (m_open.remove(id))
+        emitAllClosedWhenDone();
+}
+
+void CaptureNotifier::emitAllClosedWhenDone()
+{
+    if (isDone())
         emit allClosed();
 }
 
@@ -190,11 +196,14 @@ void CaptureNotifier::showInFolder(const QString &path)
         QLatin1String(FileManagerService), QStringLiteral("ShowItems"));
     message << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message, CallTimeoutMs), this);
+    ++m_callsUnanswered;
     const QString folder = QFileInfo(path).absolutePath();
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, folder] {
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, folder] {
         if (watcher->isError())
             openDetached(folder); // no file manager offers it: the folder, opened
         watcher->deleteLater();
+        --m_callsUnanswered;
+        emitAllClosedWhenDone();
     });
 }
 

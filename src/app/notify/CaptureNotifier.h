@@ -29,11 +29,17 @@ public:
     // The notifications shown and not yet closed.
     int openCount() const { return static_cast<int>(m_open.size()); }
 
+    // Whether nothing is left to do: every notification closed and every call its buttons made
+    // answered. A call is sent from the bus's own thread, so a process that ended before its
+    // answer could end before the call had left.
+    bool isDone() const { return m_open.isEmpty() && m_callsUnanswered == 0; }
+
     // What notify() sends, for tests: the summary and the plain body.
     static QString summaryText();
     static QString bodyText(const QString &path);
 
 signals:
+    // Every notification closed and nothing left to do for it (isDone()).
     void allClosed();
 
 private slots:
@@ -42,9 +48,11 @@ private slots:
 
 private:
     void showInFolder(const QString &path);
+    void emitAllClosedWhenDone();
 
     QDBusConnection m_bus;
     QHash<uint, QString> m_open; // notification id -> file
+    int m_callsUnanswered = 0;
     bool m_listening = false;
 };
 
