@@ -14,8 +14,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QGuiApplication>
-#include <QWindow>
 
 #include <cstdint>
 #include <functional>
@@ -64,6 +62,14 @@ QString blankedInvisibles(const QString &text)
         }
     }
     return blanked;
+}
+
+// The caption of the command's boxes: the application's title, which is its application name
+// (QGuiApplication::applicationDisplayName() answers the same), read without the GUI, which a
+// capture from the command line starts only for a box.
+QString appTitle()
+{
+    return QCoreApplication::applicationName();
 }
 
 } // namespace
@@ -278,14 +284,14 @@ void CaptureCommand::PushButton1_Click()
                  QString reason = m_backend.failureReason();
                  if (reason.isEmpty())
                      reason = QLatin1String(NoPictureReason);
-                 m_dialogs.showMessage(QGuiApplication::applicationDisplayName(),
+                 m_dialogs.showMessage(appTitle(),
                                        QLatin1String(NoCaptureText).arg(reason),
                                        app::Dialogs::Icon::Warning);
              }
              return 182;
          }, 182},
         {180, [&] {
-             m_dialogs.showMessage(QGuiApplication::applicationDisplayName(),
+             m_dialogs.showMessage(appTitle(),
                                    QLatin1String(FolderMissingText), app::Dialogs::Icon::None);
              return Trap::Next;
          }},
