@@ -111,8 +111,8 @@ public:
             std::optional<startup::NoDisplayExit> noDisplay(std::in_place);
             m_application.emplace(argc, argv, m_qtDialogs);
             noDisplay.reset();
-            m_shown = startup::showsNoWindows() ? static_cast<app::Dialogs *>(&m_unshown)
-                                                : &m_qtDialogs;
+            m_shown =
+                startup::showsNoWindows() ? static_cast<app::Dialogs *>(&m_unshown) : &m_qtDialogs;
             m_echoing.emplace(*m_shown);
         }
         return {*m_shown, *m_echoing};

@@ -49,8 +49,9 @@ GuiPart &GuiModule::part()
         }
         // Never closed: the GUI part's code runs until the process ends.
         void *library = ::dlopen(candidate.c_str(), RTLD_LAZY | RTLD_LOCAL);
-        auto *make = library ? reinterpret_cast<GuiPart *(*)()>(::dlsym(library, "vo_make_gui_part"))
-                             : nullptr;
+        auto *make = library
+                         ? reinterpret_cast<GuiPart *(*)()>(::dlsym(library, "vo_make_gui_part"))
+                         : nullptr;
         if (!make) {
             std::fprintf(stderr, "vistarel-ombrix: the program's GUI part cannot be loaded: %s\n",
                          ::dlerror());

@@ -6,8 +6,8 @@
 // on Qt Core, so that a capture from the command line starts quickly. The library makes one
 // GuiPart (vo_make_gui_part); its owner deletes it before the process ends or never.
 
-#include "Dialogs.h"
 #include "DesktopParts.h"
+#include "Dialogs.h"
 
 #include <QString>
 
