@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QVariant>
 
 #include <cstdint>
 #include <functional>
@@ -64,12 +65,15 @@ QString blankedInvisibles(const QString &text)
     return blanked;
 }
 
-// The caption of the command's boxes: the application's title, which is its application name
-// (QGuiApplication::applicationDisplayName() answers the same), read without the GUI, which a
-// capture from the command line starts only for a box.
+// The caption of the command's boxes: QGuiApplication::applicationDisplayName(), read through
+// its property so that a capture from the command line needs no Qt Gui; without the GUI, the
+// application name it would answer.
 QString appTitle()
 {
-    return QCoreApplication::applicationName();
+    const QCoreApplication *application = QCoreApplication::instance();
+    const QVariant displayName =
+        application ? application->property("applicationDisplayName") : QVariant();
+    return displayName.isValid() ? displayName.toString() : QCoreApplication::applicationName();
 }
 
 } // namespace
