@@ -1,6 +1,7 @@
 #include "PngBandEncoder.h"
 
 #include "BandPool.h"
+#include "DeflateBlocks.h"
 #include "OrderedOutput.h"
 
 #include <QByteArray>
@@ -181,25 +182,22 @@ void filterRow(Filter filter, const std::uint8_t *cur, const std::uint8_t *prev,
 // How a band is filtered and compressed, chosen by measurement on photo-like, user-interface
 // and mostly flat screens (docs/PERFORMANCE.md). What tells them apart is the share of bytes
 // that the Up filter turns into zero:
-//   - photo-like (under half): Up, then zlib's run-length matching only. Longer matches find
-//     next to nothing in such rows and cost three times the time;
-//   - user interface (between): unfiltered, zlib level 1. Letters and controls repeat exactly,
-//     and any filter would hide the repeats from the matcher;
-//   - mostly flat (nearly all): Paeth, which also makes the runs beside vertical edges zero,
-//     then run-length matching; level 1 left three times the bytes of libpng's level 6.
+//   - photo-like (under half): Up, then one block of literals. Matches find next to nothing in
+//     such rows and cost several times the time;
+//   - user interface (between): unfiltered, then the match finder. Letters and controls repeat
+//     exactly, and any filter would hide the repeats from it;
+//   - mostly flat (nearly all): Up, then the match finder. Unfiltered, each row's runs cost the
+//     matches' bits again on every row (1.2x libpng's size); Up leaves them once and zeros
+//     below, as small as Paeth and several times faster.
 struct BandMethod
 {
     Filter filter;
-    int level;
-    int strategy;
+    bool matches;
 };
 
-// Not a zlib strategy: the band goes out as one LiteralBlock.
-constexpr int LiteralsOnly = -1;
-
-constexpr BandMethod PhotoMethod{Filter::Up, 1, LiteralsOnly};
-constexpr BandMethod InterfaceMethod{Filter::None, 1, Z_DEFAULT_STRATEGY};
-constexpr BandMethod FlatMethod{Filter::Paeth, 1, Z_RLE};
+constexpr BandMethod PhotoMethod{Filter::Up, false};
+constexpr BandMethod InterfaceMethod{Filter::None, true};
+constexpr BandMethod FlatMethod{Filter::Up, true};
 // A palette's indices have no order to predict from: as the user interface.
 constexpr BandMethod PaletteMethod = InterfaceMethod;
 
@@ -280,232 +278,19 @@ struct BandOutput
     std::size_t sampleBytes = 0;
 };
 
-// One deflate block of literals only, with a Huffman code made for its bytes (what zlib's
-// Z_HUFFMAN_ONLY writes, at several times its speed): for photo-like rows, where matches find
-// next to nothing. Ends in a full flush (an empty stored block), or is the final block.
-class LiteralBlock
+// One thread's compression of its bands, its match finder's tables kept from band to band.
+class BandCompressor
 {
 public:
-    static std::size_t bound(std::size_t n) { return n * 2 + 1024; }
-
-    // Writes the block of in[0, n) to out (bound(n) bytes); returns the bytes written.
-    static std::size_t write(const std::uint8_t *in, std::size_t n, bool last, std::uint8_t *out)
-    {
-        std::uint32_t frequencies[4][257] = {};
-        std::size_t i = 0;
-        for (; i + 4 <= n; i += 4) {
-            ++frequencies[0][in[i]];
-            ++frequencies[1][in[i + 1]];
-            ++frequencies[2][in[i + 2]];
-            ++frequencies[3][in[i + 3]];
-        }
-        for (; i < n; ++i)
-            ++frequencies[0][in[i]];
-        std::uint32_t literal[257];
-        for (int b = 0; b < 256; ++b)
-            literal[b] =
-                frequencies[0][b] + frequencies[1][b] + frequencies[2][b] + frequencies[3][b];
-        literal[256] = 1;               // end of block
-        std::uint8_t lengths[258] = {}; // 257 literal/length codes, then the one distance code
-        codeLengths(literal, 257, 15, lengths);
-
-        // The code lengths are sent as code-length symbols 0 to 15, one each.
-        std::uint32_t lengthUse[19] = {};
-        for (int k = 0; k < 258; ++k)
-            ++lengthUse[lengths[k]];
-        std::uint8_t lengthLengths[19] = {};
-        codeLengths(lengthUse, 19, 7, lengthLengths);
-        static constexpr int Order[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                          11, 4,  12, 3, 13, 2, 14, 1, 15};
-        int sent = 19;
-        while (sent > 4 && lengthLengths[Order[sent - 1]] == 0)
-            --sent;
-
-        BitWriter bits(out);
-        bits.put(last ? 1 : 0, 1);
-        bits.put(2, 2); // dynamic Huffman codes
-        bits.put(0, 5); // 257 literal/length codes
-        bits.put(0, 5); // one distance code, unused (length 0)
-        bits.put(static_cast<std::uint32_t>(sent - 4), 4);
-        for (int k = 0; k < sent; ++k)
-            bits.put(lengthLengths[Order[k]], 3);
-        std::uint16_t lengthCodes[19];
-        canonicalCodes(lengthLengths, 19, lengthCodes);
-        for (int k = 0; k < 258; ++k)
-            bits.put(lengthCodes[lengths[k]], lengthLengths[lengths[k]]);
-
-        std::uint16_t codes[257];
-        canonicalCodes(lengths, 257, codes);
-        for (i = 0; i < n; ++i)
-            bits.put(codes[in[i]], lengths[in[i]]);
-        bits.put(codes[256], lengths[256]);
-        if (!last) {
-            bits.put(0, 3); // an empty stored block: byte-aligned, not final
-            bits.alignToByte();
-            bits.putBytes("\x00\x00\xff\xff", 4);
-        }
-        bits.alignToByte();
-        return bits.size();
-    }
-
-private:
-    class BitWriter
-    {
-    public:
-        explicit BitWriter(std::uint8_t *out)
-            : m_start(out)
-            , m_out(out)
-        {
-        }
-        // Up to 16 bits, least significant first.
-        void put(std::uint32_t value, int count)
-        {
-            m_buffer |= std::uint64_t(value) << m_count;
-            m_count += count;
-            if (m_count >= 32) {
-                const auto word = static_cast<std::uint32_t>(m_buffer);
-                std::memcpy(m_out, &word, 4); // little-endian
-                m_out += 4;
-                m_buffer >>= 32;
-                m_count -= 32;
-            }
-        }
-        void alignToByte()
-        {
-            while (m_count > 0) {
-                *m_out++ = static_cast<std::uint8_t>(m_buffer);
-                m_buffer >>= 8;
-                m_count = std::max(0, m_count - 8);
-            }
-            m_buffer = 0;
-        }
-        void putBytes(const char *bytes, std::size_t count)
-        {
-            std::memcpy(m_out, bytes, count);
-            m_out += count;
-        }
-        std::size_t size() const { return static_cast<std::size_t>(m_out - m_start); }
-
-    private:
-        std::uint8_t *m_start;
-        std::uint8_t *m_out;
-        std::uint64_t m_buffer = 0;
-        int m_count = 0;
-    };
-
-    // Huffman code lengths of at most maxLength bits for the symbols with a frequency; while the
-    // tree would be deeper, the frequencies are halved (kept above zero) and it is built again.
-    static void codeLengths(const std::uint32_t *frequency, int count, int maxLength,
-                            std::uint8_t *lengths)
-    {
-        std::vector<std::uint32_t> weights(frequency, frequency + count);
-        for (;;) {
-            std::vector<std::pair<std::uint64_t, int>> nodes; // weight, node
-            std::vector<int> parent;
-            for (int k = 0; k < count; ++k) {
-                lengths[k] = 0;
-                if (weights[static_cast<std::size_t>(k)] > 0) {
-                    nodes.push_back({weights[static_cast<std::size_t>(k)], k});
-                }
-            }
-            parent.assign(static_cast<std::size_t>(count) * 2, -1);
-            if (nodes.size() == 1) {
-                lengths[nodes[0].second] = 1;
-                return;
-            }
-            std::sort(nodes.begin(), nodes.end());
-            // Two queues: the sorted leaves and the merged nodes, which come out in order.
-            std::vector<std::pair<std::uint64_t, int>> merged;
-            std::size_t leaf = 0, inner = 0;
-            int next = count;
-            const auto take = [&] {
-                if (inner < merged.size() &&
-                    (leaf >= nodes.size() || merged[inner].first < nodes[leaf].first))
-                    return merged[inner++];
-                return nodes[leaf++];
-            };
-            while ((nodes.size() - leaf) + (merged.size() - inner) > 1) {
-                const auto a = take(), b = take();
-                parent[static_cast<std::size_t>(a.second)] = next;
-                parent[static_cast<std::size_t>(b.second)] = next;
-                merged.push_back({a.first + b.first, next++});
-            }
-            int deepest = 0;
-            for (const auto &[weight, k] : nodes) {
-                int depth = 0;
-                for (int at = k; parent[static_cast<std::size_t>(at)] >= 0;
-                     at = parent[static_cast<std::size_t>(at)])
-                    ++depth;
-                lengths[k] = static_cast<std::uint8_t>(depth);
-                deepest = std::max(deepest, depth);
-            }
-            if (deepest <= maxLength)
-                return;
-            for (std::uint32_t &w : weights)
-                if (w > 0)
-                    w = (w + 1) / 2;
-        }
-    }
-
-    // Deflate's canonical codes for the lengths, bit-reversed for its least-significant-first
-    // bit order.
-    static void canonicalCodes(const std::uint8_t *lengths, int count, std::uint16_t *codes)
-    {
-        int perLength[16] = {};
-        for (int k = 0; k < count; ++k)
-            ++perLength[lengths[k]];
-        perLength[0] = 0;
-        int nextCode[16] = {};
-        for (int bits = 1, code = 0; bits < 16; ++bits) {
-            code = (code + perLength[bits - 1]) << 1;
-            nextCode[bits] = code;
-        }
-        for (int k = 0; k < count; ++k) {
-            const int length = lengths[k];
-            codes[k] = 0;
-            if (length == 0)
-                continue;
-            const int code = nextCode[length]++;
-            int reversed = 0;
-            for (int b = 0; b < length; ++b)
-                reversed |= ((code >> b) & 1) << (length - 1 - b);
-            codes[k] = static_cast<std::uint16_t>(reversed);
-        }
-    }
-};
-
-// One thread's deflate state, set up once and reset for every band it compresses.
-class Deflater
-{
-public:
-    Deflater() = default;
-    Deflater(const Deflater &) = delete;
-    Deflater &operator=(const Deflater &) = delete;
-    ~Deflater()
-    {
-        if (m_ready)
-            deflateEnd(&m_stream);
-    }
-
-    bool setUp()
-    {
-        m_ready = deflateInit2(&m_stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-        return m_ready;
-    }
-
     // Compresses in into out's chunk: raw deflate ending in a full flush, or the final block
-    // for the last band; the first band's chunk starts with the zlib header.
-    bool compress(const std::vector<std::uint8_t> &in, const BandMethod &method, bool first,
-                  bool last, BandOutput &out)
+    // for the last band; the first band's chunk starts with the zlib header. rowBytes: of one
+    // row of samples with its filter byte.
+    void compress(const std::vector<std::uint8_t> &in, const BandMethod &method,
+                  std::size_t rowBytes, std::size_t pixelBytes, bool first, bool last,
+                  BandOutput &out)
     {
-        const bool literals = method.strategy == LiteralsOnly;
-        if (!literals && (deflateReset(&m_stream) != Z_OK ||
-                          deflateParams(&m_stream, method.level, method.strategy) != Z_OK))
-            return false;
         const std::size_t head = 8 + (first ? 2 : 0);
-        const std::size_t bound = literals
-                                      ? LiteralBlock::bound(in.size())
-                                      : deflateBound(&m_stream, static_cast<uLong>(in.size())) + 16;
+        const std::size_t bound = deflateBlockBound(in.size());
         if (out.bytes.size() < head + bound + 4)
             out.bytes.resize(head + bound + 4);
         std::uint8_t *chunkStart = out.bytes.data();
@@ -513,19 +298,10 @@ public:
             chunkStart[8] = 0x78; // deflate, 32 KiB window
             chunkStart[9] = 0x01; // fastest; header check bits (0x7801 % 31 == 0)
         }
-        std::size_t written = 0;
-        if (literals) {
-            written = LiteralBlock::write(in.data(), in.size(), last, chunkStart + head);
-        } else {
-            m_stream.next_in = const_cast<std::uint8_t *>(in.data());
-            m_stream.avail_in = static_cast<uInt>(in.size());
-            m_stream.next_out = chunkStart + head;
-            m_stream.avail_out = static_cast<uInt>(bound);
-            const int result = deflate(&m_stream, last ? Z_FINISH : Z_FULL_FLUSH);
-            if (result != (last ? Z_STREAM_END : Z_OK) || m_stream.avail_in != 0)
-                return false;
-            written = bound - m_stream.avail_out;
-        }
+        const std::size_t written =
+            method.matches ? m_matcher.write(in.data(), in.size(), rowBytes, pixelBytes, last,
+                                             chunkStart + head)
+                           : writeLiteralBlock(in.data(), in.size(), last, chunkStart + head);
         const std::size_t dataSize = head - 8 + written;
         putBigEndian(chunkStart, static_cast<std::uint32_t>(dataSize));
         std::memcpy(chunkStart + 4, "IDAT", 4);
@@ -535,12 +311,10 @@ public:
         out.size = 12 + dataSize;
         out.adler = static_cast<std::uint32_t>(libdeflate_adler32(1, in.data(), in.size()));
         out.sampleBytes = in.size();
-        return true;
     }
 
 private:
-    z_stream m_stream{};
-    bool m_ready = false;
+    MatchBlockWriter m_matcher;
 };
 
 } // namespace
@@ -573,9 +347,7 @@ std::optional<SaveStatus> PngBandEncoder::encode(int threads, const Sink &sink)
     });
     BandPool pool(m_data, m_bandRows, m_bandCount, [&output] { return output.failed(); });
     const auto status = pool.run(threads, [&]() -> std::optional<SaveStatus> {
-        Deflater deflater;
-        if (!deflater.setUp())
-            return SaveStatus::OutOfMemory;
+        BandCompressor compressor;
         // The band's samples, after the row above it: filtering reads the row above.
         std::vector<std::uint8_t> rows;
         std::vector<std::uint8_t> samples;
@@ -602,9 +374,9 @@ std::optional<SaveStatus> PngBandEncoder::encode(int threads, const Sink &sink)
                 out += format.rowBytes;
             }
             std::unique_ptr<BandOutput> piece = output.buffer();
-            if (!deflater.compress(samples, method, band->index == 0,
-                                   band->index == m_bandCount - 1, *piece))
-                return SaveStatus::GenericError;
+            compressor.compress(samples, method, format.rowBytes + 1,
+                                static_cast<std::size_t>(format.bytesPerPixel), band->index == 0,
+                                band->index == m_bandCount - 1, *piece);
             output.deliver(band->index, std::move(piece));
         }
         return std::nullopt;
