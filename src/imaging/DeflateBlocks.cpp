@@ -341,7 +341,8 @@ std::size_t writeLiteralBlock(const std::uint8_t *in, std::size_t n, bool last, 
         ++frequencies[0][in[i]];
     std::uint32_t literalUse[LiteralCodes] = {};
     for (int b = 0; b < 256; ++b)
-        literalUse[b] = frequencies[0][b] + frequencies[1][b] + frequencies[2][b] + frequencies[3][b];
+        literalUse[b] =
+            frequencies[0][b] + frequencies[1][b] + frequencies[2][b] + frequencies[3][b];
     literalUse[EndOfBlock] = 1;
     const std::uint32_t distanceUse[DistanceCodes] = {};
     const BlockCodes codes(literalUse, distanceUse);
@@ -374,8 +375,7 @@ std::size_t MatchBlockWriter::write(const std::uint8_t *in, std::size_t n, std::
         rowBytes = 0;
     if (pixelBytes == 0 || pixelBytes > Window)
         pixelBytes = 1;
-    m_symbols.resize(n + 1);
-    std::uint32_t *symbol = m_symbols.data();
+    std::uint32_t *const symbols = m_symbols.reserve(n + 1), *symbol = symbols;
     std::uint32_t *recent = m_recent.data();
     std::uint32_t literalUse[LiteralCodes] = {};
     std::uint32_t distanceUse[DistanceCodes] = {};
@@ -396,8 +396,7 @@ std::size_t MatchBlockWriter::write(const std::uint8_t *in, std::size_t n, std::
         // The pixel before first: at the same length, its distance takes no extra bits.
         if (p >= pixelBytes && load32(in + p - pixelBytes) == current)
             consider(pixelBytes);
-        if (bestLength < room && rowBytes && p >= rowBytes &&
-            load32(in + p - rowBytes) == current)
+        if (bestLength < room && rowBytes && p >= rowBytes && load32(in + p - rowBytes) == current)
             consider(rowBytes);
         if (bestLength < room) {
             const std::uint32_t hash = (current * 2654435761u) >> (32 - HashBits);
@@ -444,7 +443,7 @@ std::size_t MatchBlockWriter::write(const std::uint8_t *in, std::size_t n, std::
 
     BitWriter bits(out);
     codes.writeHeader(bits, last);
-    for (const std::uint32_t *s = m_symbols.data(); s != symbol; ++s) {
+    for (const std::uint32_t *s = symbols; s != symbol; ++s) {
         const std::uint32_t value = *s;
         if (!(value & MatchFlag)) {
             bits.put(codes.literalCodes[value], codes.literalLengths[value]);
@@ -454,8 +453,8 @@ std::size_t MatchBlockWriter::write(const std::uint8_t *in, std::size_t n, std::
         bits.put(lengthBits[length], lengthBitCount[length]);
         const int code = table.distanceCode(distanceLess1);
         const int huffmanLength = codes.distanceLengths[code];
-        bits.put(codes.distanceCodes[code] | ((distanceLess1 - table.distanceBase[code])
-                                              << huffmanLength),
+        bits.put(codes.distanceCodes[code] |
+                     ((distanceLess1 - table.distanceBase[code]) << huffmanLength),
                  huffmanLength + table.distanceExtraBits[code]);
     }
     bits.put(codes.literalCodes[EndOfBlock], codes.literalLengths[EndOfBlock]);

@@ -6,9 +6,30 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace imaging {
+
+// Room that grows to what is asked of it, its contents left as they are: what is never written is
+// never touched, and costs no memory. Growing does not keep the contents.
+template <typename T> class Buffer
+{
+public:
+    T *reserve(std::size_t count)
+    {
+        if (count > m_capacity) {
+            m_data = std::make_unique_for_overwrite<T[]>(count);
+            m_capacity = count;
+        }
+        return m_data.get();
+    }
+    T *data() const { return m_data.get(); }
+
+private:
+    std::unique_ptr<T[]> m_data;
+    std::size_t m_capacity = 0;
+};
 
 // Room for the block of n bytes, for both writers.
 std::size_t deflateBlockBound(std::size_t n);
@@ -32,9 +53,9 @@ public:
                       std::size_t pixelBytes, bool last, std::uint8_t *out);
 
 private:
-    std::vector<std::uint32_t> m_recent;  // by hash of four bytes: base + position
-    std::vector<std::uint32_t> m_symbols; // a literal, or a match (length, distance)
-    std::uint32_t m_base = 0;             // m_recent's position of this block's first byte
+    std::vector<std::uint32_t> m_recent; // by hash of four bytes: base + position
+    Buffer<std::uint32_t> m_symbols;     // a literal, or a match (length, distance)
+    std::uint32_t m_base = 0;            // m_recent's position of this block's first byte
 };
 
 } // namespace imaging

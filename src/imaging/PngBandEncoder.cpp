@@ -22,7 +22,8 @@ namespace {
 // keep both cores busy, large enough that the full flush between bands costs nothing to speak of.
 constexpr std::size_t BandBytes = 384 * 1024;
 
-enum class Filter : std::uint8_t { None = 0, Sub = 1, Up = 2, Average = 3, Paeth = 4 };
+// The PNG filters in use (Sub, Average and Paeth are not).
+enum class Filter : std::uint8_t { None = 0, Up = 2 };
 
 // One channel of a TrueColor layout.
 struct Channel
@@ -136,46 +137,15 @@ struct SampleFormat
     }
 };
 
-// Without branches, so that the compiler turns the filter loop into vector code: encoding reads
-// only the original samples, so no pixel depends on the one before it.
-inline std::uint8_t paeth(int a, int b, int c)
+// Up: each sample less the one above it, in place, from the band's last row upwards; rows holds
+// the row above the band first. Written for the vectoriser.
+void filterUp(std::uint8_t *rows, std::size_t rowCount, std::size_t stride, std::size_t n)
 {
-    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-    const int bc = pb <= pc ? b : c;
-    return static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a : bc);
-}
-
-// Filters one row of samples (prev: the row above, all zeros for the first) into out.
-void filterRow(Filter filter, const std::uint8_t *cur, const std::uint8_t *prev, std::size_t n,
-               int bpp, std::uint8_t *out)
-{
-    const auto step = static_cast<std::size_t>(bpp);
-    switch (filter) {
-    case Filter::None:
-        std::memcpy(out, cur, n);
-        return;
-    case Filter::Sub:
-        std::memcpy(out, cur, std::min(n, step));
-        for (std::size_t i = step; i < n; ++i)
-            out[i] = static_cast<std::uint8_t>(cur[i] - cur[i - step]);
-        return;
-    case Filter::Up:
+    for (std::size_t r = rowCount; r >= 1; --r) {
+        std::uint8_t *cur = rows + r * stride;
+        const std::uint8_t *above = cur - stride;
         for (std::size_t i = 0; i < n; ++i)
-            out[i] = static_cast<std::uint8_t>(cur[i] - prev[i]);
-        return;
-    case Filter::Average:
-        for (std::size_t i = 0; i < n; ++i) {
-            const int left = i >= step ? cur[i - step] : 0;
-            out[i] = static_cast<std::uint8_t>(cur[i] - ((left + prev[i]) >> 1));
-        }
-        return;
-    case Filter::Paeth:
-        for (std::size_t i = 0; i < std::min(n, step); ++i)
-            out[i] = static_cast<std::uint8_t>(cur[i] - prev[i]);
-        for (std::size_t i = step; i < n; ++i)
-            out[i] =
-                static_cast<std::uint8_t>(cur[i] - paeth(cur[i - step], prev[i], prev[i - step]));
-        return;
+            cur[i] = static_cast<std::uint8_t>(cur[i] - above[i]);
     }
 }
 
@@ -201,15 +171,17 @@ constexpr BandMethod FlatMethod{Filter::Up, true};
 // A palette's indices have no order to predict from: as the user interface.
 constexpr BandMethod PaletteMethod = InterfaceMethod;
 
-// rows: the band's samples with the row above it first (zeros for the top band).
-BandMethod methodFor(const SampleFormat &format, const std::uint8_t *rows, std::size_t rowCount)
+// rows: the band's samples, stride bytes apart, with the row above it first (zeros for the top
+// band).
+BandMethod methodFor(const SampleFormat &format, const std::uint8_t *rows, std::size_t rowCount,
+                     std::size_t stride)
 {
     if (format.kind == SampleFormat::Kind::Palette)
         return PaletteMethod;
     const std::size_t n = format.rowBytes;
     std::size_t zeros = 0;
     for (std::size_t r = 1; r <= rowCount; ++r) {
-        const std::uint8_t *cur = rows + r * n, *above = cur - n;
+        const std::uint8_t *cur = rows + r * stride, *above = cur - stride;
         for (std::size_t i = 0; i < n; ++i)
             zeros += cur[i] == above[i];
     }
@@ -272,7 +244,7 @@ QByteArray fileHeader(const PixelLayout &layout, const SampleFormat &format,
 // One band's IDAT chunk, complete but for the Adler-32 that the joining adds at the end.
 struct BandOutput
 {
-    std::vector<std::uint8_t> bytes; // the whole chunk
+    Buffer<std::uint8_t> bytes; // the whole chunk
     std::size_t size = 0;
     std::uint32_t adler = 1; // of the band's uncompressed samples
     std::size_t sampleBytes = 0;
@@ -285,23 +257,21 @@ public:
     // Compresses in into out's chunk: raw deflate ending in a full flush, or the final block
     // for the last band; the first band's chunk starts with the zlib header. rowBytes: of one
     // row of samples with its filter byte.
-    void compress(const std::vector<std::uint8_t> &in, const BandMethod &method,
+    void compress(const std::uint8_t *in, std::size_t size, const BandMethod &method,
                   std::size_t rowBytes, std::size_t pixelBytes, bool first, bool last,
                   BandOutput &out)
     {
         const std::size_t head = 8 + (first ? 2 : 0);
-        const std::size_t bound = deflateBlockBound(in.size());
-        if (out.bytes.size() < head + bound + 4)
-            out.bytes.resize(head + bound + 4);
-        std::uint8_t *chunkStart = out.bytes.data();
+        const std::size_t bound = deflateBlockBound(size);
+        std::uint8_t *chunkStart = out.bytes.reserve(head + bound + 4);
         if (first) {
             chunkStart[8] = 0x78; // deflate, 32 KiB window
             chunkStart[9] = 0x01; // fastest; header check bits (0x7801 % 31 == 0)
         }
         const std::size_t written =
-            method.matches ? m_matcher.write(in.data(), in.size(), rowBytes, pixelBytes, last,
-                                             chunkStart + head)
-                           : writeLiteralBlock(in.data(), in.size(), last, chunkStart + head);
+            method.matches
+                ? m_matcher.write(in, size, rowBytes, pixelBytes, last, chunkStart + head)
+                : writeLiteralBlock(in, size, last, chunkStart + head);
         const std::size_t dataSize = head - 8 + written;
         putBigEndian(chunkStart, static_cast<std::uint32_t>(dataSize));
         std::memcpy(chunkStart + 4, "IDAT", 4);
@@ -309,8 +279,8 @@ public:
             static_cast<std::uint32_t>(libdeflate_crc32(0, chunkStart + 4, 4 + dataSize));
         putBigEndian(chunkStart + 8 + dataSize, crc);
         out.size = 12 + dataSize;
-        out.adler = static_cast<std::uint32_t>(libdeflate_adler32(1, in.data(), in.size()));
-        out.sampleBytes = in.size();
+        out.adler = static_cast<std::uint32_t>(libdeflate_adler32(1, in, size));
+        out.sampleBytes = size;
     }
 
 private:
@@ -348,33 +318,28 @@ std::optional<SaveStatus> PngBandEncoder::encode(int threads, const Sink &sink)
     BandPool pool(m_data, m_bandRows, m_bandCount, [&output] { return output.failed(); });
     const auto status = pool.run(threads, [&]() -> std::optional<SaveStatus> {
         BandCompressor compressor;
-        // The band's samples, after the row above it: filtering reads the row above.
-        std::vector<std::uint8_t> rows;
-        std::vector<std::uint8_t> samples;
+        // The band's samples, each row after its filter byte, after the row above the band:
+        // filtering reads the row above.
+        const std::size_t stride = format.rowBytes + 1;
+        Buffer<std::uint8_t> samples;
         while (const auto band = pool.next()) {
             const int top = band->top, bottom = band->bottom;
             const auto rowCount = static_cast<std::size_t>(bottom - top);
-            rows.resize((rowCount + 1) * format.rowBytes);
+            std::uint8_t *rows = samples.reserve((rowCount + 1) * stride) + 1;
             if (top == 0)
-                std::fill_n(rows.begin(), format.rowBytes, std::uint8_t(0));
+                std::fill_n(rows, format.rowBytes, std::uint8_t(0));
             else
-                format.convert(m_data.scanLine(top - 1), layout.width, rows.data());
+                format.convert(m_data.scanLine(top - 1), layout.width, rows);
             for (int y = top; y < bottom; ++y)
                 format.convert(m_data.scanLine(y), layout.width,
-                               rows.data() +
-                                   static_cast<std::size_t>(y - top + 1) * format.rowBytes);
-            const BandMethod method = methodFor(format, rows.data(), rowCount);
-            samples.resize(rowCount * (format.rowBytes + 1));
-            std::uint8_t *out = samples.data();
-            for (std::size_t r = 1; r <= rowCount; ++r) {
-                const std::uint8_t *cur = rows.data() + r * format.rowBytes;
-                *out++ = static_cast<std::uint8_t>(method.filter);
-                filterRow(method.filter, cur, cur - format.rowBytes, format.rowBytes,
-                          format.bytesPerPixel, out);
-                out += format.rowBytes;
-            }
+                               rows + static_cast<std::size_t>(y - top + 1) * stride);
+            const BandMethod method = methodFor(format, rows, rowCount, stride);
+            if (method.filter == Filter::Up)
+                filterUp(rows, rowCount, stride, format.rowBytes);
+            for (std::size_t r = 1; r <= rowCount; ++r)
+                rows[r * stride - 1] = static_cast<std::uint8_t>(method.filter);
             std::unique_ptr<BandOutput> piece = output.buffer();
-            compressor.compress(samples, method, format.rowBytes + 1,
+            compressor.compress(rows + stride - 1, rowCount * stride, method, stride,
                                 static_cast<std::size_t>(format.bytesPerPixel), band->index == 0,
                                 band->index == m_bandCount - 1, *piece);
             output.deliver(band->index, std::move(piece));
