@@ -309,8 +309,13 @@ inline std::size_t matchLength(const std::uint8_t *at, const std::uint8_t *earli
     std::size_t length = MinMatch;
     while (length + 8 <= room) {
         const std::uint64_t difference = load64(at + length) ^ load64(earlier + length);
-        if (difference)
-            return length + static_cast<std::size_t>(std::countr_zero(difference) / 8);
+        if (difference) {
+            // The first differing byte: the lowest in memory, wherever the machine keeps it.
+            const int bits = std::endian::native == std::endian::little
+                                 ? std::countr_zero(difference)
+                                 : std::countl_zero(difference);
+            return length + static_cast<std::size_t>(bits / 8);
+        }
         length += 8;
     }
     while (length < room && at[length] == earlier[length])
