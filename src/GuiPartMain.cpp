@@ -28,6 +28,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <optional>
 
@@ -91,7 +92,10 @@ int runWindow(int &argc, char **argv)
     startUp.setIconImageSource([&preload](const QString &path) { return preload->image(path); });
     startUp.Form_Load();
     window.show();
-    handOff.listen();
+    if (!handOff.listen())
+        std::fprintf(stderr, "vistarel-ombrix: a capture from the command line cannot be handed to "
+                             "this window (no private folder for its socket in XDG_RUNTIME_DIR), "
+                             "so it cannot step aside for one\n");
     return QApplication::exec();
 }
 

@@ -1,5 +1,6 @@
 #include "HandOffChannel.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 
@@ -60,6 +61,13 @@ QString screenKey()
     // A path (WAYLAND_DISPLAY may be one) becomes one file-name part; "." marks the pid.
     key.replace(QLatin1Char('/'), QLatin1Char('_'));
     key.replace(QLatin1Char('.'), QLatin1Char('_'));
+    // A socket's whole path must fit in 107 bytes: a long one (a compositor's socket given by
+    // its path) is named by its hash instead.
+    if (key.size() > MaxScreenKeyLength)
+        key = QLatin1String("screen-") +
+              QString::fromLatin1(QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256)
+                                      .toHex()
+                                      .left(24));
     return key;
 }
 

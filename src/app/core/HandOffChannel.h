@@ -39,7 +39,9 @@ inline constexpr int AnswerTimeoutMs = 1000;
 // makes it (mode 0700) when it is missing.
 QString socketFolder(bool create);
 
-// The screen this process shows its windows on, as a file-name part ("wayland-1", ":0").
+// The screen this process shows its windows on, as a file-name part ("wayland-1", ":0"), at most
+// MaxScreenKeyLength characters long.
+inline constexpr int MaxScreenKeyLength = 32;
 QString screenKey();
 
 // The sockets of windows on this screen in socketFolder, the most recently activated first.
