@@ -429,6 +429,10 @@ void tst_DesktopCapture::leavesItsWindowOutOfEveryPicture()
     });
     notShown = waitForScreen(false);
     QVERIFY2(notShown.isEmpty(), qPrintable(notShown));
+    // --capture hands over to the window once it listens on its socket.
+    const QDir sockets(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/vistarel-ombrix");
+    QVERIFY(QTest::qWaitFor([&] { return !sockets.entryList({"*.sock"}, QDir::System).isEmpty(); },
+                            10000));
 
     for (int shot = 1; shot <= 3; ++shot) {
         const Run run = home.run({"--capture"}, QString());
