@@ -7,6 +7,11 @@
 # VO_DESKTOP_BINDS bound at the same paths inside: a program outside reaches the buses and the
 # Wayland socket by the same paths, and a file the portal names is the same file on both sides.
 
+# The runtime folder: short, under /tmp, named after the session's folder, since a Unix socket's
+# path has at most 107 bytes and the program's hand-off socket lies two levels below it (a build
+# folder's path leaves too few). $folder/runtime links to it.
+runtime=/tmp/vo-desktop-$(printf %s "$folder" | md5sum | cut -c1-12)
+
 # Runs a program of the desktop: inside the testing root, or here. Inside, every program of the
 # session shares one mount namespace, that of a keeper process the first call starts
 # (root.pid): KWin authorises a caller by the path of its executable (/proc/PID/exe), and a
@@ -17,7 +22,7 @@ desktop_run() {
     return
   fi
   if ! session_alive "$folder/root.pid"; then
-    VO_ROOT_BINDS="${VO_DESKTOP_BINDS:+$VO_DESKTOP_BINDS:}$folder" \
+    VO_ROOT_BINDS="${VO_DESKTOP_BINDS:+$VO_DESKTOP_BINDS:}$folder:$runtime" \
       "$here/in-testing-root" "$VO_DESKTOP_ROOT" sleep infinity > /dev/null 2>&1 &
     echo $! > "$folder/root.pid"
     # The keeper is ready once it sleeps inside the root.
@@ -38,7 +43,7 @@ desktop_animations() {
 # Exports the session's environment for DESKTOP (XDG_CURRENT_DESKTOP) and writes session.env.
 session_env() {
   mkdir -p "$folder"
-  export HOME="$folder/home" XDG_RUNTIME_DIR="$folder/runtime" WAYLAND_DISPLAY=wayland-0
+  export HOME="$folder/home" XDG_RUNTIME_DIR="$runtime" WAYLAND_DISPLAY=wayland-0
   export XDG_CURRENT_DESKTOP=$1 XDG_SESSION_TYPE=wayland
   export DBUS_SESSION_BUS_ADDRESS="unix:path=$folder/bus"
   export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$folder/system-bus"
@@ -61,9 +66,10 @@ session_alive() {
 
 # A fresh HOME and runtime folder, the session bus, and with "system" the system bus.
 session_start_buses() {
-  rm -rf "$folder/home" "$folder/runtime"
+  rm -rf "$folder/home" "$folder/runtime" "$runtime"
   mkdir -p "$folder/home/Pictures"
-  mkdir -m 0700 "$folder/runtime"
+  mkdir -m 0700 "$runtime"
+  ln -s "$runtime" "$folder/runtime"
   if [ "${1:-}" = system ]; then
     cat > "$folder/system-bus.conf" <<EOF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
@@ -112,7 +118,7 @@ session_wait_for_portal() {
 # The processes of this session: those whose environment names its runtime folder. The buses
 # and everything started from the fixture inherit it; D-Bus activation passes it on.
 session_pids() {
-  grep -lzxF "XDG_RUNTIME_DIR=$folder/runtime" /proc/[0-9]*/environ 2>/dev/null \
+  grep -lzxF "XDG_RUNTIME_DIR=$runtime" /proc/[0-9]*/environ 2>/dev/null \
     | cut -d/ -f3 | grep -vx "$$"
 }
 
@@ -130,6 +136,6 @@ session_stop() {
     # shellcheck disable=SC2086
     [ -n "$pids" ] && kill -KILL $pids 2>/dev/null
   fi
-  rm -rf "$folder/runtime" "$folder/bus" "$folder/system-bus"
+  rm -rf "$folder/runtime" "$runtime" "$folder/bus" "$folder/system-bus"
   rm -f "$folder"/*.pid "$folder/session.env"
 }
