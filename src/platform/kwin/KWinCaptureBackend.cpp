@@ -3,6 +3,7 @@
 #include "MappedPixels.h"
 #include "PixelMemory.h"
 #include "PrimaryScreenSize.h"
+#include "ToolkitDisplay.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -100,6 +101,14 @@ imaging::Picture KWinCaptureBackend::fail(const QString &reason, bool final)
     m_failureReason = reason;
     m_failureIsFinal = final;
     return {};
+}
+
+// The desktop paints its screenshot from what it has processed when the request arrives on
+// the session bus, which does not wait for the toolkit's Wayland connection: the unmap of a
+// hidden window must have been processed first.
+void KWinCaptureBackend::sync()
+{
+    roundTripToolkitDisplay();
 }
 
 imaging::Picture KWinCaptureBackend::captureScreen()

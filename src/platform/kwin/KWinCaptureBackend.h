@@ -26,7 +26,7 @@ public:
     static bool isAvailable();
 
     imaging::Picture captureScreen() override;
-    void sync() override {}
+    void sync() override;
     QString failureReason() const override;
     bool failureIsFinal() const override;
 

@@ -5,6 +5,7 @@
 #include "PngReader.h"
 #include "PortalRequest.h"
 #include "PrimaryScreenSize.h"
+#include "ToolkitDisplay.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -66,6 +67,14 @@ bool PortalCaptureBackend::isAvailable()
     get << QLatin1String(ScreenshotInterface) << QStringLiteral("version");
     const QDBusMessage reply = bus.call(get, QDBus::Block, 10000);
     return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+// The desktop paints its screenshot from what it has processed when the request arrives on
+// the session bus, which does not wait for the toolkit's Wayland connection: the unmap of a
+// hidden window must have been processed first.
+void PortalCaptureBackend::sync()
+{
+    roundTripToolkitDisplay();
 }
 
 imaging::Picture PortalCaptureBackend::captureScreen()

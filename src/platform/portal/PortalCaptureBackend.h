@@ -38,7 +38,7 @@ public:
     static bool isAvailable();
 
     imaging::Picture captureScreen() override;
-    void sync() override {}
+    void sync() override;
     QString failureReason() const override { return m_failureReason; }
     bool failureIsFinal() const override { return m_failureIsFinal; }
 
