@@ -28,10 +28,12 @@ WindowHandOff::WindowHandOff(MainWindow &window, CaptureCommand &capture,
         return QApplication::activeModalWidget() != nullptr && !capture.capturing();
     };
     callbacks.isCapturing = [&capture] { return capture.capturing(); };
+    callbacks.isComingBack = [this] { return isStillComingBack(); };
     callbacks.capture = [this, &capture, &dialogs, notify](bool notifyWritten) {
         dialogs.startCollecting();
         m_comingBack = m_window.isVisible();
         capture.PushButton1_Click();
+        m_cameBack.start();
         app::HandOffServer::Answer answer;
         answer.messages = dialogs.takeCollected();
         const QFileInfo written(capture.writtenPath());
@@ -61,6 +63,7 @@ WindowHandOff::WindowHandOff(MainWindow &window, CaptureCommand &capture,
             return;
         m_comingBack = true;
         m_window.comeBack();
+        m_cameBack.start();
     };
     m_server = std::make_unique<app::HandOffServer>(std::move(callbacks));
     m_window.installEventFilter(this);
@@ -74,6 +77,13 @@ bool WindowHandOff::listen()
         return false;
     m_server->markActive();
     return true;
+}
+
+bool WindowHandOff::isStillComingBack() const
+{
+    constexpr qint64 LimitMs = 1000;
+    const QWindow *shown = m_window.shownWindow();
+    return shown && !shown->isExposed() && m_cameBack.isValid() && m_cameBack.elapsed() < LimitMs;
 }
 
 bool WindowHandOff::eventFilter(QObject *watched, QEvent *event)

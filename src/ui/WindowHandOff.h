@@ -7,6 +7,7 @@
 // counts as activated when it becomes the active window, except when it comes back from a
 // capture or stepping aside. Holds references only; everything given must outlive it.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <functional>
 #include <memory>
@@ -42,7 +43,13 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Whether the window, shown again by the last capture, is not yet on the screen: the next
+    // one waits for it (1 s at most), since hiding a window the window manager has not yet put
+    // on the screen can let it appear after the screen was found clear of it.
+    bool isStillComingBack() const;
+
     MainWindow &m_window;
+    QElapsedTimer m_cameBack;
     std::unique_ptr<app::HandOffServer> m_server;
     bool m_comingBack = false; // the next activation is the window's return, not the user's
 };

@@ -214,8 +214,11 @@ void HandOffServer::Private::runNext()
 {
     if (running || queue.empty())
         return;
-    if (callbacks.isCapturing() || callbacks.isBlocked() || asideCount > 0) {
-        turn.start(20); // the window's own capture, a box or another capture's turn is on
+    if (callbacks.isCapturing() || callbacks.isBlocked() || asideCount > 0 ||
+        (callbacks.isComingBack && callbacks.isComingBack())) {
+        // The window's own capture, a box or another capture's turn is on, or the window is
+        // not yet back from the last one.
+        turn.start(20);
         return;
     }
     const Request request = queue.front();

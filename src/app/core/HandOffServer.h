@@ -28,8 +28,9 @@ public:
 
     struct Callbacks
     {
-        std::function<bool()> isBlocked;   // a box of the window is open
-        std::function<bool()> isCapturing; // a capture is running
+        std::function<bool()> isBlocked;    // a box of the window is open
+        std::function<bool()> isCapturing;  // a capture is running
+        std::function<bool()> isComingBack; // shown again, and not yet on the screen
         std::function<Answer(bool notify)> capture;
         std::function<void()> stepAside; // returns once the window is off the screen
         std::function<void()> comeBack;
