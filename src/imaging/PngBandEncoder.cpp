@@ -1,6 +1,7 @@
 #include "PngBandEncoder.h"
 
 #include "BandPool.h"
+#include "DeflateBlocks.h"
 #include "OrderedOutput.h"
 
 #include <QByteArray>
@@ -21,7 +22,8 @@ namespace {
 // keep both cores busy, large enough that the full flush between bands costs nothing to speak of.
 constexpr std::size_t BandBytes = 384 * 1024;
 
-enum class Filter : std::uint8_t { None = 0, Sub = 1, Up = 2, Average = 3, Paeth = 4 };
+// The PNG filters in use (Sub, Average and Paeth are not).
+enum class Filter : std::uint8_t { None = 0, Up = 2 };
 
 // One channel of a TrueColor layout.
 struct Channel
@@ -94,8 +96,22 @@ struct SampleFormat
         case Kind::Palette:
             std::memcpy(out, row, static_cast<std::size_t>(width));
             return;
-        case Kind::Bgrx:
-            for (int x = 0; x < width; ++x) {
+        case Kind::Bgrx: {
+            // On a little-endian machine, each pixel as one word (0xXXRRGGBB), stored as four
+            // bytes R, G, B and one that the next pixel overwrites; the last pixel byte by byte,
+            // as nothing follows it.
+            int x = 0;
+            if constexpr (std::endian::native == std::endian::little) {
+                for (; x + 1 < width; ++x) {
+                    std::uint32_t pixel;
+                    std::memcpy(&pixel, row, 4);
+                    const std::uint32_t rgb = __builtin_bswap32(pixel) >> 8;
+                    std::memcpy(out, &rgb, 4);
+                    row += 4;
+                    out += 3;
+                }
+            }
+            for (; x < width; ++x) {
                 out[0] = row[2];
                 out[1] = row[1];
                 out[2] = row[0];
@@ -103,6 +119,7 @@ struct SampleFormat
                 out += 3;
             }
             return;
+        }
         case Kind::Rgb8:
         case Kind::Rgb16:
             break;
@@ -135,84 +152,63 @@ struct SampleFormat
     }
 };
 
-// Without branches, so that the compiler turns the filter loop into vector code: encoding reads
-// only the original samples, so no pixel depends on the one before it.
-inline std::uint8_t paeth(int a, int b, int c)
+// Up: each sample less the one above it, in place, from the band's last row upwards; rows holds
+// the row above the band first. Written for the vectoriser.
+void filterUp(std::uint8_t *rows, std::size_t rowCount, std::size_t stride, std::size_t n)
 {
-    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-    const int bc = pb <= pc ? b : c;
-    return static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a : bc);
-}
-
-// Filters one row of samples (prev: the row above, all zeros for the first) into out.
-void filterRow(Filter filter, const std::uint8_t *cur, const std::uint8_t *prev, std::size_t n,
-               int bpp, std::uint8_t *out)
-{
-    const auto step = static_cast<std::size_t>(bpp);
-    switch (filter) {
-    case Filter::None:
-        std::memcpy(out, cur, n);
-        return;
-    case Filter::Sub:
-        std::memcpy(out, cur, std::min(n, step));
-        for (std::size_t i = step; i < n; ++i)
-            out[i] = static_cast<std::uint8_t>(cur[i] - cur[i - step]);
-        return;
-    case Filter::Up:
+    for (std::size_t r = rowCount; r >= 1; --r) {
+        std::uint8_t *cur = rows + r * stride;
+        const std::uint8_t *above = cur - stride;
         for (std::size_t i = 0; i < n; ++i)
-            out[i] = static_cast<std::uint8_t>(cur[i] - prev[i]);
-        return;
-    case Filter::Average:
-        for (std::size_t i = 0; i < n; ++i) {
-            const int left = i >= step ? cur[i - step] : 0;
-            out[i] = static_cast<std::uint8_t>(cur[i] - ((left + prev[i]) >> 1));
-        }
-        return;
-    case Filter::Paeth:
-        for (std::size_t i = 0; i < std::min(n, step); ++i)
-            out[i] = static_cast<std::uint8_t>(cur[i] - prev[i]);
-        for (std::size_t i = step; i < n; ++i)
-            out[i] =
-                static_cast<std::uint8_t>(cur[i] - paeth(cur[i - step], prev[i], prev[i - step]));
-        return;
+            cur[i] = static_cast<std::uint8_t>(cur[i] - above[i]);
     }
 }
 
 // How a band is filtered and compressed, chosen by measurement on photo-like, user-interface
 // and mostly flat screens (docs/PERFORMANCE.md). What tells them apart is the share of bytes
 // that the Up filter turns into zero:
-//   - photo-like (under half): Up, then zlib's run-length matching only. Longer matches find
-//     next to nothing in such rows and cost three times the time;
-//   - user interface (between): unfiltered, zlib level 1. Letters and controls repeat exactly,
-//     and any filter would hide the repeats from the matcher;
-//   - mostly flat (nearly all): Paeth, which also makes the runs beside vertical edges zero,
-//     then run-length matching; level 1 left three times the bytes of libpng's level 6.
+//   - photo-like (under half): Up, then one block of literals. Matches find next to nothing in
+//     such rows and cost several times the time;
+//   - user interface (between): unfiltered, then the match finder. Letters and controls repeat
+//     exactly, and any filter would hide the repeats from it;
+//   - mostly flat (nearly all): Up, then the match finder. Unfiltered, each row's runs cost the
+//     matches' bits again on every row (1.2x libpng's size); Up leaves them once and zeros
+//     below, as small as Paeth and about three times faster.
 struct BandMethod
 {
     Filter filter;
-    int level;
-    int strategy;
+    bool matches;
 };
 
-// Not a zlib strategy: the band goes out as one LiteralBlock.
-constexpr int LiteralsOnly = -1;
-
-constexpr BandMethod PhotoMethod{Filter::Up, 1, LiteralsOnly};
-constexpr BandMethod InterfaceMethod{Filter::None, 1, Z_DEFAULT_STRATEGY};
-constexpr BandMethod FlatMethod{Filter::Paeth, 1, Z_RLE};
+constexpr BandMethod PhotoMethod{Filter::Up, false};
+constexpr BandMethod InterfaceMethod{Filter::None, true};
+constexpr BandMethod FlatMethod{Filter::Up, true};
 // A palette's indices have no order to predict from: as the user interface.
 constexpr BandMethod PaletteMethod = InterfaceMethod;
 
-// rows: the band's samples with the row above it first (zeros for the top band).
-BandMethod methodFor(const SampleFormat &format, const std::uint8_t *rows, std::size_t rowCount)
+// rows: the band's samples, stride bytes apart, with the row above it first (zeros for the top
+// band).
+BandMethod methodFor(const SampleFormat &format, const std::uint8_t *rows, std::size_t rowCount,
+                     std::size_t stride)
 {
     if (format.kind == SampleFormat::Kind::Palette)
         return PaletteMethod;
     const std::size_t n = format.rowBytes;
     std::size_t zeros = 0;
     for (std::size_t r = 1; r <= rowCount; ++r) {
-        const std::uint8_t *cur = rows + r * n, *above = cur - n;
-        for (std::size_t i = 0; i < n; ++i)
+        const std::uint8_t *cur = rows + r * stride, *above = cur - stride;
+        std::size_t i = 0;
+        // Eight bytes at a time: a byte's top bit set where the two differ, then counted.
+        constexpr std::uint64_t Low7 = 0x7f7f7f7f7f7f7f7fu, Ones = 0x0101010101010101u;
+        for (; i + 8 <= n; i += 8) {
+            std::uint64_t a, b;
+            std::memcpy(&a, cur + i, 8);
+            std::memcpy(&b, above + i, 8);
+            const std::uint64_t x = a ^ b;
+            const std::uint64_t same = ~(((x & Low7) + Low7) | x) & ~Low7;
+            zeros += static_cast<std::size_t>(((same >> 7) * Ones) >> 56);
+        }
+        for (; i < n; ++i)
             zeros += cur[i] == above[i];
     }
     const double share = double(zeros) / double(rowCount * n);
@@ -274,258 +270,34 @@ QByteArray fileHeader(const PixelLayout &layout, const SampleFormat &format,
 // One band's IDAT chunk, complete but for the Adler-32 that the joining adds at the end.
 struct BandOutput
 {
-    std::vector<std::uint8_t> bytes; // the whole chunk
+    Buffer<std::uint8_t> bytes; // the whole chunk
     std::size_t size = 0;
     std::uint32_t adler = 1; // of the band's uncompressed samples
     std::size_t sampleBytes = 0;
 };
 
-// One deflate block of literals only, with a Huffman code made for its bytes (what zlib's
-// Z_HUFFMAN_ONLY writes, at several times its speed): for photo-like rows, where matches find
-// next to nothing. Ends in a full flush (an empty stored block), or is the final block.
-class LiteralBlock
+// One thread's compression of its bands, its match finder's tables kept from band to band.
+class BandCompressor
 {
 public:
-    static std::size_t bound(std::size_t n) { return n * 2 + 1024; }
-
-    // Writes the block of in[0, n) to out (bound(n) bytes); returns the bytes written.
-    static std::size_t write(const std::uint8_t *in, std::size_t n, bool last, std::uint8_t *out)
-    {
-        std::uint32_t frequencies[4][257] = {};
-        std::size_t i = 0;
-        for (; i + 4 <= n; i += 4) {
-            ++frequencies[0][in[i]];
-            ++frequencies[1][in[i + 1]];
-            ++frequencies[2][in[i + 2]];
-            ++frequencies[3][in[i + 3]];
-        }
-        for (; i < n; ++i)
-            ++frequencies[0][in[i]];
-        std::uint32_t literal[257];
-        for (int b = 0; b < 256; ++b)
-            literal[b] =
-                frequencies[0][b] + frequencies[1][b] + frequencies[2][b] + frequencies[3][b];
-        literal[256] = 1;               // end of block
-        std::uint8_t lengths[258] = {}; // 257 literal/length codes, then the one distance code
-        codeLengths(literal, 257, 15, lengths);
-
-        // The code lengths are sent as code-length symbols 0 to 15, one each.
-        std::uint32_t lengthUse[19] = {};
-        for (int k = 0; k < 258; ++k)
-            ++lengthUse[lengths[k]];
-        std::uint8_t lengthLengths[19] = {};
-        codeLengths(lengthUse, 19, 7, lengthLengths);
-        static constexpr int Order[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                          11, 4,  12, 3, 13, 2, 14, 1, 15};
-        int sent = 19;
-        while (sent > 4 && lengthLengths[Order[sent - 1]] == 0)
-            --sent;
-
-        BitWriter bits(out);
-        bits.put(last ? 1 : 0, 1);
-        bits.put(2, 2); // dynamic Huffman codes
-        bits.put(0, 5); // 257 literal/length codes
-        bits.put(0, 5); // one distance code, unused (length 0)
-        bits.put(static_cast<std::uint32_t>(sent - 4), 4);
-        for (int k = 0; k < sent; ++k)
-            bits.put(lengthLengths[Order[k]], 3);
-        std::uint16_t lengthCodes[19];
-        canonicalCodes(lengthLengths, 19, lengthCodes);
-        for (int k = 0; k < 258; ++k)
-            bits.put(lengthCodes[lengths[k]], lengthLengths[lengths[k]]);
-
-        std::uint16_t codes[257];
-        canonicalCodes(lengths, 257, codes);
-        for (i = 0; i < n; ++i)
-            bits.put(codes[in[i]], lengths[in[i]]);
-        bits.put(codes[256], lengths[256]);
-        if (!last) {
-            bits.put(0, 3); // an empty stored block: byte-aligned, not final
-            bits.alignToByte();
-            bits.putBytes("\x00\x00\xff\xff", 4);
-        }
-        bits.alignToByte();
-        return bits.size();
-    }
-
-private:
-    class BitWriter
-    {
-    public:
-        explicit BitWriter(std::uint8_t *out)
-            : m_start(out)
-            , m_out(out)
-        {
-        }
-        // Up to 16 bits, least significant first.
-        void put(std::uint32_t value, int count)
-        {
-            m_buffer |= std::uint64_t(value) << m_count;
-            m_count += count;
-            if (m_count >= 32) {
-                const auto word = static_cast<std::uint32_t>(m_buffer);
-                std::memcpy(m_out, &word, 4); // little-endian
-                m_out += 4;
-                m_buffer >>= 32;
-                m_count -= 32;
-            }
-        }
-        void alignToByte()
-        {
-            while (m_count > 0) {
-                *m_out++ = static_cast<std::uint8_t>(m_buffer);
-                m_buffer >>= 8;
-                m_count = std::max(0, m_count - 8);
-            }
-            m_buffer = 0;
-        }
-        void putBytes(const char *bytes, std::size_t count)
-        {
-            std::memcpy(m_out, bytes, count);
-            m_out += count;
-        }
-        std::size_t size() const { return static_cast<std::size_t>(m_out - m_start); }
-
-    private:
-        std::uint8_t *m_start;
-        std::uint8_t *m_out;
-        std::uint64_t m_buffer = 0;
-        int m_count = 0;
-    };
-
-    // Huffman code lengths of at most maxLength bits for the symbols with a frequency; while the
-    // tree would be deeper, the frequencies are halved (kept above zero) and it is built again.
-    static void codeLengths(const std::uint32_t *frequency, int count, int maxLength,
-                            std::uint8_t *lengths)
-    {
-        std::vector<std::uint32_t> weights(frequency, frequency + count);
-        for (;;) {
-            std::vector<std::pair<std::uint64_t, int>> nodes; // weight, node
-            std::vector<int> parent;
-            for (int k = 0; k < count; ++k) {
-                lengths[k] = 0;
-                if (weights[static_cast<std::size_t>(k)] > 0) {
-                    nodes.push_back({weights[static_cast<std::size_t>(k)], k});
-                }
-            }
-            parent.assign(static_cast<std::size_t>(count) * 2, -1);
-            if (nodes.size() == 1) {
-                lengths[nodes[0].second] = 1;
-                return;
-            }
-            std::sort(nodes.begin(), nodes.end());
-            // Two queues: the sorted leaves and the merged nodes, which come out in order.
-            std::vector<std::pair<std::uint64_t, int>> merged;
-            std::size_t leaf = 0, inner = 0;
-            int next = count;
-            const auto take = [&] {
-                if (inner < merged.size() &&
-                    (leaf >= nodes.size() || merged[inner].first < nodes[leaf].first))
-                    return merged[inner++];
-                return nodes[leaf++];
-            };
-            while ((nodes.size() - leaf) + (merged.size() - inner) > 1) {
-                const auto a = take(), b = take();
-                parent[static_cast<std::size_t>(a.second)] = next;
-                parent[static_cast<std::size_t>(b.second)] = next;
-                merged.push_back({a.first + b.first, next++});
-            }
-            int deepest = 0;
-            for (const auto &[weight, k] : nodes) {
-                int depth = 0;
-                for (int at = k; parent[static_cast<std::size_t>(at)] >= 0;
-                     at = parent[static_cast<std::size_t>(at)])
-                    ++depth;
-                lengths[k] = static_cast<std::uint8_t>(depth);
-                deepest = std::max(deepest, depth);
-            }
-            if (deepest <= maxLength)
-                return;
-            for (std::uint32_t &w : weights)
-                if (w > 0)
-                    w = (w + 1) / 2;
-        }
-    }
-
-    // Deflate's canonical codes for the lengths, bit-reversed for its least-significant-first
-    // bit order.
-    static void canonicalCodes(const std::uint8_t *lengths, int count, std::uint16_t *codes)
-    {
-        int perLength[16] = {};
-        for (int k = 0; k < count; ++k)
-            ++perLength[lengths[k]];
-        perLength[0] = 0;
-        int nextCode[16] = {};
-        for (int bits = 1, code = 0; bits < 16; ++bits) {
-            code = (code + perLength[bits - 1]) << 1;
-            nextCode[bits] = code;
-        }
-        for (int k = 0; k < count; ++k) {
-            const int length = lengths[k];
-            codes[k] = 0;
-            if (length == 0)
-                continue;
-            const int code = nextCode[length]++;
-            int reversed = 0;
-            for (int b = 0; b < length; ++b)
-                reversed |= ((code >> b) & 1) << (length - 1 - b);
-            codes[k] = static_cast<std::uint16_t>(reversed);
-        }
-    }
-};
-
-// One thread's deflate state, set up once and reset for every band it compresses.
-class Deflater
-{
-public:
-    Deflater() = default;
-    Deflater(const Deflater &) = delete;
-    Deflater &operator=(const Deflater &) = delete;
-    ~Deflater()
-    {
-        if (m_ready)
-            deflateEnd(&m_stream);
-    }
-
-    bool setUp()
-    {
-        m_ready = deflateInit2(&m_stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-        return m_ready;
-    }
-
     // Compresses in into out's chunk: raw deflate ending in a full flush, or the final block
-    // for the last band; the first band's chunk starts with the zlib header.
-    bool compress(const std::vector<std::uint8_t> &in, const BandMethod &method, bool first,
-                  bool last, BandOutput &out)
+    // for the last band; the first band's chunk starts with the zlib header. rowBytes: of one
+    // row of samples with its filter byte.
+    void compress(const std::uint8_t *in, std::size_t size, const BandMethod &method,
+                  std::size_t rowBytes, std::size_t pixelBytes, bool first, bool last,
+                  BandOutput &out)
     {
-        const bool literals = method.strategy == LiteralsOnly;
-        if (!literals && (deflateReset(&m_stream) != Z_OK ||
-                          deflateParams(&m_stream, method.level, method.strategy) != Z_OK))
-            return false;
         const std::size_t head = 8 + (first ? 2 : 0);
-        const std::size_t bound = literals
-                                      ? LiteralBlock::bound(in.size())
-                                      : deflateBound(&m_stream, static_cast<uLong>(in.size())) + 16;
-        if (out.bytes.size() < head + bound + 4)
-            out.bytes.resize(head + bound + 4);
-        std::uint8_t *chunkStart = out.bytes.data();
+        const std::size_t bound = deflateBlockBound(size);
+        std::uint8_t *chunkStart = out.bytes.reserve(head + bound + 4);
         if (first) {
             chunkStart[8] = 0x78; // deflate, 32 KiB window
             chunkStart[9] = 0x01; // fastest; header check bits (0x7801 % 31 == 0)
         }
-        std::size_t written = 0;
-        if (literals) {
-            written = LiteralBlock::write(in.data(), in.size(), last, chunkStart + head);
-        } else {
-            m_stream.next_in = const_cast<std::uint8_t *>(in.data());
-            m_stream.avail_in = static_cast<uInt>(in.size());
-            m_stream.next_out = chunkStart + head;
-            m_stream.avail_out = static_cast<uInt>(bound);
-            const int result = deflate(&m_stream, last ? Z_FINISH : Z_FULL_FLUSH);
-            if (result != (last ? Z_STREAM_END : Z_OK) || m_stream.avail_in != 0)
-                return false;
-            written = bound - m_stream.avail_out;
-        }
+        const std::size_t written =
+            method.matches
+                ? m_matcher.write(in, size, rowBytes, pixelBytes, last, chunkStart + head)
+                : writeLiteralBlock(in, size, last, chunkStart + head);
         const std::size_t dataSize = head - 8 + written;
         putBigEndian(chunkStart, static_cast<std::uint32_t>(dataSize));
         std::memcpy(chunkStart + 4, "IDAT", 4);
@@ -533,14 +305,12 @@ public:
             static_cast<std::uint32_t>(libdeflate_crc32(0, chunkStart + 4, 4 + dataSize));
         putBigEndian(chunkStart + 8 + dataSize, crc);
         out.size = 12 + dataSize;
-        out.adler = static_cast<std::uint32_t>(libdeflate_adler32(1, in.data(), in.size()));
-        out.sampleBytes = in.size();
-        return true;
+        out.adler = static_cast<std::uint32_t>(libdeflate_adler32(1, in, size));
+        out.sampleBytes = size;
     }
 
 private:
-    z_stream m_stream{};
-    bool m_ready = false;
+    MatchBlockWriter m_matcher;
 };
 
 } // namespace
@@ -573,38 +343,31 @@ std::optional<SaveStatus> PngBandEncoder::encode(int threads, const Sink &sink)
     });
     BandPool pool(m_data, m_bandRows, m_bandCount, [&output] { return output.failed(); });
     const auto status = pool.run(threads, [&]() -> std::optional<SaveStatus> {
-        Deflater deflater;
-        if (!deflater.setUp())
-            return SaveStatus::OutOfMemory;
-        // The band's samples, after the row above it: filtering reads the row above.
-        std::vector<std::uint8_t> rows;
-        std::vector<std::uint8_t> samples;
+        BandCompressor compressor;
+        // The band's samples, each row after its filter byte, after the row above the band:
+        // filtering reads the row above.
+        const std::size_t stride = format.rowBytes + 1;
+        Buffer<std::uint8_t> samples;
         while (const auto band = pool.next()) {
             const int top = band->top, bottom = band->bottom;
             const auto rowCount = static_cast<std::size_t>(bottom - top);
-            rows.resize((rowCount + 1) * format.rowBytes);
+            std::uint8_t *rows = samples.reserve((rowCount + 1) * stride) + 1;
             if (top == 0)
-                std::fill_n(rows.begin(), format.rowBytes, std::uint8_t(0));
+                std::fill_n(rows, format.rowBytes, std::uint8_t(0));
             else
-                format.convert(m_data.scanLine(top - 1), layout.width, rows.data());
+                format.convert(m_data.scanLine(top - 1), layout.width, rows);
             for (int y = top; y < bottom; ++y)
                 format.convert(m_data.scanLine(y), layout.width,
-                               rows.data() +
-                                   static_cast<std::size_t>(y - top + 1) * format.rowBytes);
-            const BandMethod method = methodFor(format, rows.data(), rowCount);
-            samples.resize(rowCount * (format.rowBytes + 1));
-            std::uint8_t *out = samples.data();
-            for (std::size_t r = 1; r <= rowCount; ++r) {
-                const std::uint8_t *cur = rows.data() + r * format.rowBytes;
-                *out++ = static_cast<std::uint8_t>(method.filter);
-                filterRow(method.filter, cur, cur - format.rowBytes, format.rowBytes,
-                          format.bytesPerPixel, out);
-                out += format.rowBytes;
-            }
+                               rows + static_cast<std::size_t>(y - top + 1) * stride);
+            const BandMethod method = methodFor(format, rows, rowCount, stride);
+            if (method.filter == Filter::Up)
+                filterUp(rows, rowCount, stride, format.rowBytes);
+            for (std::size_t r = 1; r <= rowCount; ++r)
+                rows[r * stride - 1] = static_cast<std::uint8_t>(method.filter);
             std::unique_ptr<BandOutput> piece = output.buffer();
-            if (!deflater.compress(samples, method, band->index == 0,
-                                   band->index == m_bandCount - 1, *piece))
-                return SaveStatus::GenericError;
+            compressor.compress(rows + stride - 1, rowCount * stride, method, stride,
+                                static_cast<std::size_t>(format.bytesPerPixel), band->index == 0,
+                                band->index == m_bandCount - 1, *piece);
             output.deliver(band->index, std::move(piece));
         }
         return std::nullopt;

@@ -270,7 +270,9 @@ void CaptureCommand::PushButton1_Click()
                   imaging::formatRow(chosen).usesQuality ? toByte(w.jpegQuality()) : 0);
              return Trap::Next;
          }},
-        {176, [&] { w.comeBack(); return Trap::Next; }},
+        // Back only where 152 stepped aside: captures handed over one after another run with the
+        // window kept aside for all of them.
+        {176, [&] { if (steppedAside) w.comeBack(); return Trap::Next; }},
         // A capture that yielded nothing is no success: say so, and why, with the window back.
         {178, [&] {
              w.setMousePointer(PointerDefault);

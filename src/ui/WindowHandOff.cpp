@@ -5,6 +5,7 @@
 #include "CollectingDialogs.h"
 #include "HandOffServer.h"
 #include "MainWindow.h"
+#include "NamingMode.h"
 #include "ScreenSettler.h"
 
 #include <QApplication>
@@ -61,6 +62,11 @@ WindowHandOff::WindowHandOff(MainWindow &window, CaptureCommand &capture,
             return;
         m_comingBack = true;
         m_window.comeBack();
+    };
+    // Not where each capture asks for its name: the prompt comes with the window on the screen,
+    // and the settler waits for both to be gone.
+    callbacks.maySkipComingBack = [&window] {
+        return window.namingMode() != NamingMode::AskedName;
     };
     m_server = std::make_unique<app::HandOffServer>(std::move(callbacks));
     m_window.installEventFilter(this);

@@ -183,6 +183,9 @@ private slots:
         }
         QTest::addRow("png 30-bit") << "png"
                                     << "rgb30" << QSize(301, 77);
+        QTest::addRow("png 30-bit, a row longer than the match window")
+            << "png"
+            << "rgb30" << QSize(5500, 9);
         QTest::addRow("png photo, text and flat bands") << "png"
                                                         << "mixed" << QSize(1500, 900);
     }
@@ -195,12 +198,14 @@ private slots:
         QImage source = sampleImage(size.width(), size.height());
         Picture picture;
         if (layout == "rgb30") {
-            // Every value of 10 bits, in each channel, so that none of them may be cut to 8.
+            // Every value of 10 bits, in each channel, so that none of them may be cut to 8;
+            // the wide picture in runs of 8 pixels and rows repeated thrice, for the matches.
             source = QImage(size, QImage::Format_RGB30);
+            const int run = size.width() > 5000 ? 8 : 1, repeat = run == 1 ? 1 : 3;
             for (int y = 0; y < size.height(); ++y) {
                 auto *line = reinterpret_cast<quint32 *>(source.scanLine(y));
                 for (int x = 0; x < size.width(); ++x) {
-                    const quint32 v = quint32(x * 7 + y * 301) % 1024;
+                    const quint32 v = quint32(x / run * 7 + y / repeat * 301) % 1024;
                     line[x] = (v << 20) | (((v * 3 + 5) % 1024) << 10) | ((1023 - v) % 1024);
                 }
             }

@@ -1,5 +1,6 @@
-// The imaging layer's pure logic: pixel formats, error statuses, and the
-// sharing rules of Picture.
+// The imaging layer's pure logic: pixel formats, error statuses, the sharing rules of Picture,
+// and the deflate blocks written by hand.
+#include "DeflateBlocks.h"
 #include "PictureData.h"
 #include "PixelLayout.h"
 #include "SaveError.h"
@@ -7,6 +8,7 @@
 #include <QtTest>
 #include <cerrno>
 #include <cstring>
+#include <zlib.h>
 
 using namespace imaging;
 
@@ -40,6 +42,75 @@ struct CountedPixels final : Picture::Data
     int *m_destroyed;
     std::uint8_t m_row[16] = {};
 };
+
+// Raw deflate data inflated on its own; ended: whether it held the final block.
+QByteArray inflated(const QByteArray &deflated, bool *ended)
+{
+    z_stream stream{};
+    inflateInit2(&stream, -15);
+    QByteArray out;
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(deflated.constData()));
+    stream.avail_in = static_cast<uInt>(deflated.size());
+    int result = Z_OK;
+    while (result == Z_OK) {
+        char buffer[65536];
+        stream.next_out = reinterpret_cast<Bytef *>(buffer);
+        stream.avail_out = sizeof buffer;
+        result = inflate(&stream, Z_NO_FLUSH);
+        out.append(buffer, static_cast<qsizetype>(sizeof buffer - stream.avail_out));
+        if (result == Z_OK && stream.avail_in == 0 && stream.avail_out != 0)
+            break;
+    }
+    *ended = result == Z_STREAM_END;
+    inflateEnd(&stream);
+    return result == Z_OK || result == Z_STREAM_END ? out : QByteArray("inflate failed");
+}
+
+QByteArray noise(QRandomGenerator &random, qsizetype size)
+{
+    QByteArray bytes(size, '\0');
+    for (char &c : bytes)
+        c = static_cast<char>(random.bounded(256));
+    return bytes;
+}
+
+// Screen-like bytes: rows of runs of a few pixel values, most rows repeating the one above.
+QByteArray screenRows(int rowBytes, int rows)
+{
+    QRandomGenerator random(7);
+    QByteArray bytes, row(rowBytes, '\0');
+    for (int r = 0; r < rows; ++r) {
+        if (r % 5 == 0) {
+            for (int x = 0; x < rowBytes; x += 3)
+                row[x] = row[x + 1] = static_cast<char>(x / 600 * 40 + r % 3);
+            row[random.bounded(rowBytes)] = static_cast<char>(random.bounded(256));
+        }
+        bytes += row;
+    }
+    return bytes;
+}
+
+// Pieces of noise, runs and copies from any distance, even beyond the window.
+QByteArray mixture(quint32 seed, qsizetype size)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes;
+    while (bytes.size() < size) {
+        const int length = 1 + random.bounded(600);
+        switch (random.bounded(3)) {
+        case 0:
+            bytes += noise(random, length);
+            break;
+        case 1:
+            bytes += QByteArray(length, static_cast<char>(random.bounded(4)));
+            break;
+        default:
+            if (!bytes.isEmpty())
+                bytes += bytes.mid(random.bounded(bytes.size()), length);
+        }
+    }
+    return bytes.left(size);
+}
 
 } // namespace
 
@@ -157,6 +228,63 @@ private slots:
         QCOMPARE(second.width(), 4);
         second = Picture();
         QCOMPARE(destroyed, 1);
+    }
+
+    // Two blocks written one after the other by one writer: each inflates to its bytes on its own
+    // (no match reaches before its block, though the writer saw the bytes before), and joined
+    // they are one stream. Repeats cost next to nothing.
+    void matchBlocksInflateToTheirBytes_data()
+    {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("second");
+        QTest::addColumn<int>("rowBytes");
+        QTest::addColumn<int>("pixelBytes");
+        QTest::addColumn<int>("atMost"); // bytes of both blocks; 0: no limit
+        QRandomGenerator random(1);
+        const QByteArray window = noise(random, 32768), some = noise(random, 5000);
+        const QByteArray rows = screenRows(3 * 1000 + 1, 300);
+        QTest::newRow("runs and repeated rows") << rows << rows.left(100000) << 3001 << 3 << 20000;
+        QTest::newRow("a run far longer than 258")
+            << QByteArray(100000, 'a') << QByteArray(7, 'a') << 0 << 1 << 1200;
+        QTest::newRow("distance 32768, not 32769")
+            << window + window + noise(random, 1) + window.left(300) << QByteArray(1, 'x') << 0 << 3
+            << 34500;
+        QTest::newRow("second block repeats the first") << some << some << 0 << 3 << 0;
+        QTest::newRow("rows wider than the window")
+            << screenRows(40000, 6) << screenRows(40000, 2) << 40000 << 6 << 0;
+        QTest::newRow("random mixture") << mixture(3, 400000) << mixture(4, 150000) << 0 << 3 << 0;
+        QTest::newRow("a few bytes") << QByteArray("abc") << QByteArray(1, '\0') << 0 << 3 << 0;
+    }
+    void matchBlocksInflateToTheirBytes()
+    {
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, second);
+        QFETCH(int, rowBytes);
+        QFETCH(int, pixelBytes);
+        QFETCH(int, atMost);
+        // One after the other in memory too, so that a match reaching back across the second
+        // block's start would find the bytes it expects.
+        const QByteArray joined = first + second;
+        const auto *bytes = reinterpret_cast<const std::uint8_t *>(joined.constData());
+        MatchBlockWriter writer;
+        const auto write = [&](qsizetype from, qsizetype size, bool last) {
+            QByteArray out(static_cast<qsizetype>(deflateBlockBound(std::size_t(size))), '\0');
+            out.resize(static_cast<qsizetype>(writer.write(
+                bytes + from, std::size_t(size), std::size_t(rowBytes), std::size_t(pixelBytes),
+                last, reinterpret_cast<std::uint8_t *>(out.data()))));
+            return out;
+        };
+        const QByteArray firstBlock = write(0, first.size(), false),
+                         secondBlock = write(first.size(), second.size(), true);
+        bool ended = false;
+        QCOMPARE(inflated(firstBlock, &ended), first);
+        QVERIFY(!ended);
+        QCOMPARE(inflated(secondBlock, &ended), second);
+        QVERIFY(ended);
+        QCOMPARE(inflated(firstBlock + secondBlock, &ended), joined);
+        QVERIFY(ended);
+        if (atMost > 0)
+            QCOMPARE_LE(firstBlock.size() + secondBlock.size(), atMost);
     }
 
     void emptyPictureHasNoPixels()

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <utility>
 
 namespace app {
 
@@ -55,12 +56,14 @@ struct HandOffServer::Private
     std::deque<Request> queue;
     QTimer turn; // runs the next request when the window is free for it
     bool running = false;
+    bool queueAside = false; // the window stays aside until the queue is done
     int asideCount = 0;
 
     void accept();
     void read(std::list<Client>::iterator client);
     void drop(std::list<Client>::iterator client, bool closeFd);
     void runNext();
+    void nextOrComeBack();
 };
 
 HandOffServer::HandOffServer(Callbacks callbacks)
@@ -196,7 +199,7 @@ void HandOffServer::Private::read(std::list<Client>::iterator client)
         if (!turn.isActive())
             turn.start(0);
     } else if (request == "aside") {
-        if (callbacks.isBlocked() || callbacks.isCapturing() || running) {
+        if (callbacks.isBlocked() || callbacks.isCapturing() || running || queueAside) {
             sendLine(fd, handoff::Busy);
             drop(client, true);
             return;
@@ -225,9 +228,13 @@ void HandOffServer::Private::runNext()
     pollfd peer{request.fd, POLLRDHUP, 0};
     if (::poll(&peer, 1, 0) > 0 && (peer.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
         ::close(request.fd);
-        if (!queue.empty())
-            turn.start(0);
+        nextOrComeBack();
         return;
+    }
+    if (!queue.empty() && !queueAside && callbacks.maySkipComingBack &&
+        callbacks.maySkipComingBack()) {
+        queueAside = true;
+        callbacks.stepAside();
     }
     running = true;
     const Answer answer = callbacks.capture(request.notify);
@@ -238,8 +245,15 @@ void HandOffServer::Private::runNext()
                                                       : QByteArray(handoff::Written) + ' ' +
                                                             handoff::encode(answer.writtenPath));
     ::close(request.fd);
+    nextOrComeBack();
+}
+
+void HandOffServer::Private::nextOrComeBack()
+{
     if (!queue.empty())
         turn.start(0);
+    else if (std::exchange(queueAside, false) && callbacks.comeBack)
+        callbacks.comeBack();
 }
 
 } // namespace app

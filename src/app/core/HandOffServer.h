@@ -33,6 +33,9 @@ public:
         std::function<Answer(bool notify)> capture;
         std::function<void()> stepAside; // returns once the window is off the screen
         std::function<void()> comeBack;
+        // Whether captures queued behind one another may all run while the window stays aside
+        // (coming back and stepping aside at once between them races the window manager).
+        std::function<bool()> maySkipComingBack;
     };
 
     explicit HandOffServer(Callbacks callbacks);
