@@ -1,37 +1,23 @@
-// The composition root: reads the command line, builds every part of the program and hands each
-// its collaborators. Without arguments: connects the push buttons to their commands, runs the
-// load step on the hidden window, makes it reachable for captures from the command line and
-// shows it. With --capture: hands the capture to a running window of the user on this screen,
-// or, when there is none, runs the capture command once on the saved choices, without a window.
+// The composition root of the executable, which runs on Qt Core: reads the command line, and
+// loads the program's GUI part (GuiModule; see GuiPartMain.cpp) for the window, the notification
+// and the boxes. With --capture: hands the capture to a running window of the user on this
+// screen, or, when there is none, runs the capture command once on the saved choices, without a
+// window, and without the GUI unless the name prompt, the desktop or a box needs it.
+#include "AppTitle.h"
 #include "CaptureCommand.h"
-#include "CaptureNotifier.h"
-#include "CaptureReadiness.h"
-#include "CollectingDialogs.h"
 #include "CommandLine.h"
 #include "DeferredDialogs.h"
-#include "DesktopUrlOpener.h"
-#include "EchoingDialogs.h"
 #include "ErrorReporter.h"
-#include "FolderBrowser.h"
-#include "FolderSelection.h"
-#include "GuardedApplication.h"
+#include "GuiModule.h"
 #include "HandOffChannel.h"
 #include "HandOffClient.h"
-#include "MainWindow.h"
-#include "NoDisplay.h"
 #include "PlatformLoader.h"
-#include "QtDialogs.h"
 #include "SavedChoices.h"
 #include "SettingsStore.h"
-#include "StartUp.h"
-#include "StartUpPreload.h"
-#include "TimeSeededRandomSource.h"
-#include "WindowHandOff.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QPushButton>
-#include <QTimer>
 
 #include <cerrno>
 #include <chrono>
@@ -86,19 +72,6 @@ void notifyDetached(const QString &path)
     posix_spawn_file_actions_destroy(&streams);
 }
 
-// The notification of a written file, kept until it is closed, and ten minutes at most.
-int notifyWritten(int argc, char *argv[], const QString &path)
-{
-    QCoreApplication application(argc, argv);
-    app::CaptureNotifier notifier;
-    if (!notifier.notify(path))
-        return 0;
-    QObject::connect(&notifier, &app::CaptureNotifier::allClosed, &application,
-                     &QCoreApplication::quit);
-    QTimer::singleShot(std::chrono::minutes(10), &application, &QCoreApplication::quit);
-    return QCoreApplication::exec();
-}
-
 // Prints the written file's path; false, with a message on standard error, when standard output
 // cannot take it: a caller that never got the path has no picture of its own, so that is no
 // success (the picture stays).
@@ -124,33 +97,34 @@ bool captureNeedsGui()
 // output and status 0, or every message on standard error as well as in its box, and status 1.
 // Starts with Qt Core only: the GUI comes up before the capture for the name prompt of
 // "Specify filename" (or a route that needs it), otherwise only after it, for a box.
-int captureAlone(int &argc, char **argv, QString &writtenPath)
+int captureAlone(int &argc, char **argv, startup::GuiModule &gui, QString &writtenPath)
 {
     startup::SetAppTitle(); // the caption of the program's message boxes
     app::SettingsStore settings(app::SettingsStore::defaultFilePath());
     ui::SavedChoices choices(settings);
     const bool guiFirst = choices.namingMode() == ui::NamingMode::AskedName || captureNeedsGui();
 
-    app::QtDialogs shown;
-    startup::UnshownDialogs unshown;
     std::unique_ptr<QCoreApplication> application;
+    app::DeferredDialogs deferred;
+    app::Dialogs *dialogs = &deferred;
+    platform::DesktopParts parts;
     if (guiFirst) {
-        const startup::NoDisplayExit noDisplay;
-        application = std::make_unique<app::GuardedApplication>(argc, argv, shown);
+        dialogs = &gui.part().startGui(argc, argv).echoed;
+        parts = gui.part().desktopParts();
     } else {
         application = std::make_unique<QCoreApplication>(argc, argv);
+        // No window of the program is on the screen: no settler, no toolkit. The desktops'
+        // interfaces are in the GUI part, loaded only for a session that needs one.
+        parts.busBackend = [&gui](platform::BusRoute route) {
+            return gui.part().desktopParts().busBackend(route);
+        };
     }
-    // On a platform that shows nothing, the prompt would wait for ever: it is taken as Cancel.
-    app::EchoingDialogs echoing(
-        guiFirst && startup::showsNoWindows() ? static_cast<app::Dialogs &>(unshown) : shown);
-    app::DeferredDialogs deferred;
-    app::Dialogs &dialogs = guiFirst ? static_cast<app::Dialogs &>(echoing) : deferred;
 
     int status = 1;
     {
-        app::ErrorReporter reporter(dialogs);
-        const platform::Desktop desktop = platform::loadDesktop(platform::CaptureUse::Once);
-        ui::CaptureCommand capture(choices, *desktop.capture, desktop.settler.get(), dialogs,
+        app::ErrorReporter reporter(*dialogs);
+        const platform::Desktop desktop = platform::loadDesktop(platform::CaptureUse::Once, parts);
+        ui::CaptureCommand capture(choices, *desktop.capture, desktop.settler.get(), *dialogs,
                                    reporter);
         capture.PushButton1_Click();
         const QFileInfo written(capture.writtenPath());
@@ -166,11 +140,7 @@ int captureAlone(int &argc, char **argv, QString &writtenPath)
                               !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
     if (deferred.hasMessages() && displayKnown) {
         application.reset();
-        std::optional<startup::NoDisplayExit> noDisplay(std::in_place);
-        app::GuardedApplication gui(argc, argv, shown);
-        noDisplay.reset();
-        if (!startup::showsNoWindows())
-            deferred.replay(shown);
+        deferred.replay(gui.part().startGui(argc, argv).shown);
     }
     if (status != 0)
         std::fprintf(stderr, "vistarel-ombrix: no picture was written\n");
@@ -180,7 +150,7 @@ int captureAlone(int &argc, char **argv, QString &writtenPath)
 // The capture of --capture: handed to a running window of this user on this screen, which
 // steps aside so that the picture never shows it; alone when there is none. A window that
 // cannot step aside stops it.
-int captureFromCommandLine(int &argc, char **argv, bool notify)
+int captureFromCommandLine(int &argc, char **argv, startup::GuiModule &gui, bool notify)
 {
     const app::HandOffResult handedOff = app::handOffCapture(notify, app::handoff::AnswerTimeoutMs);
     switch (handedOff.outcome) {
@@ -194,17 +164,12 @@ int captureFromCommandLine(int &argc, char **argv, bool notify)
         return 1;
     case app::HandOffResult::Outcome::NotAnswering: {
         startup::SetAppTitle();
-        app::QtDialogs shown;
-        startup::UnshownDialogs unshown;
-        std::optional<startup::NoDisplayExit> noDisplay(std::in_place);
-        app::GuardedApplication application(argc, argv, shown);
-        noDisplay.reset();
-        app::EchoingDialogs echoing(startup::showsNoWindows() ? static_cast<app::Dialogs &>(unshown)
-                                                              : shown);
-        echoing.showMessage(
-            QGuiApplication::applicationDisplayName(),
-            QLatin1String(ui::CaptureCommand::NoCaptureText).arg(QLatin1String(NotAnsweringReason)),
-            app::Dialogs::Icon::Warning);
+        gui.part()
+            .startGui(argc, argv)
+            .echoed.showMessage(QCoreApplication::applicationName(),
+                                QLatin1String(ui::CaptureCommand::NoCaptureText)
+                                    .arg(QLatin1String(NotAnsweringReason)),
+                                app::Dialogs::Icon::Warning);
         std::fprintf(stderr, "vistarel-ombrix: no picture was written\n");
         return 1;
     }
@@ -212,7 +177,7 @@ int captureFromCommandLine(int &argc, char **argv, bool notify)
         break;
     }
     QString written;
-    if (captureAlone(argc, argv, written) != 0)
+    if (captureAlone(argc, argv, gui, written) != 0)
         return 1;
     if (!printPath(written))
         return 1;
@@ -251,6 +216,7 @@ int main(int argc, char *argv[])
         }
     }
 
+    startup::GuiModule gui;
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -264,59 +230,13 @@ int main(int argc, char *argv[])
         std::fputs(qUtf8Printable(commandLine.text), stderr);
         return 2;
     case startup::CommandLine::Action::NotifyWritten:
-        return notifyWritten(argc, argv, commandLine.text);
+        return gui.part().notifyWritten(argc, argv, commandLine.text);
     case startup::CommandLine::Action::Window:
     case startup::CommandLine::Action::Capture:
         break;
     }
 
     if (commandLine.action == startup::CommandLine::Action::Capture)
-        exitNow(captureFromCommandLine(argc, argv, commandLine.notify));
-
-    // Fonts, the settings reader's scratch folders and the icon images are prepared on a second
-    // core while the toolkit connects to the display.
-    std::optional<startup::StartUpPreload> preload;
-    if (commandLine.action == startup::CommandLine::Action::Window)
-        preload.emplace(startup::IconImagePaths());
-
-    app::QtDialogs dialogs;
-    auto noDisplay = std::make_optional<startup::NoDisplayExit>();
-    app::GuardedApplication application(argc, argv, dialogs);
-    noDisplay.reset();
-    QGuiApplication::setDesktopFileName(QStringLiteral("com.kestrelby.VistarelOmbrix"));
-    app::SettingsStore settings(app::SettingsStore::defaultFilePath());
-    app::CollectingDialogs windowDialogs(dialogs);
-    app::ErrorReporter reporter(windowDialogs);
-    app::TimeSeededRandomSource random;
-    app::DesktopUrlOpener urlOpener;
-    const platform::Desktop desktop = platform::loadDesktop();
-
-    preload->waitForFontConfiguration(); // the window's constructor lays out its first texts
-    ui::MainWindow window(settings);
-    window.failureRouting().setUntrappedFailures(&application.untrappedFailures());
-    dialogs.setParentWindow(&window);
-    ui::CaptureCommand capture(window, *desktop.capture, desktop.settler.get(), windowDialogs,
-                               reporter);
-    // Captures from the command line, handed over: notified like the command line's own.
-    app::CaptureNotifier notifier;
-    ui::WindowHandOff handOff(window, capture, windowDialogs, desktop.capture.get(),
-                              desktop.settler.get(),
-                              [&notifier](const QString &path) { notifier.notify(path); });
-    ui::FolderBrowser browser(dialogs);
-    ui::FolderSelection folderSelection(window, browser, reporter);
-    QObject::connect(window.captureButton(), &QPushButton::clicked, &window,
-                     [&capture] { capture.PushButton1_Click(); });
-    QObject::connect(window.browseButton(), &QPushButton::clicked, &window,
-                     [&folderSelection] { folderSelection.PushButton2_Click(); });
-    // The capture's memory is prepared when a capture is near, and freed when none has been for
-    // a while.
-    ui::CaptureReadiness readiness(window, *window.captureButton(), *desktop.capture,
-                                   [&capture] { return capture.capturing(); });
-
-    startup::StartUp startUp(window, settings, reporter, random, urlOpener);
-    startUp.setIconImageSource([&preload](const QString &path) { return preload->image(path); });
-    startUp.Form_Load();
-    window.show();
-    handOff.listen();
-    return QApplication::exec();
+        exitNow(captureFromCommandLine(argc, argv, gui, commandLine.notify));
+    return gui.part().runWindow(argc, argv);
 }

@@ -2,20 +2,15 @@
 
 #include "ExtImageCopyCapture.h"
 #include "FixedScreenSettler.h"
-#include "KWinCaptureBackend.h"
 #include "NullCaptureBackend.h"
-#include "PortalCaptureBackend.h"
 #include "WaylandCaptureBackend.h"
 #include "WaylandConnection.h"
-#include "WaylandScreenSettler.h"
 #include "WlrScreencopy.h"
 #include "X11CaptureBackend.h"
 #include "X11Connection.h"
-#include "X11ScreenSettler.h"
 #include "XwaylandCheck.h"
 
 #include <QByteArray>
-#include <QGuiApplication>
 #include <QtGlobal>
 
 Q_LOGGING_CATEGORY(lcPlatform, "vo.platform", QtInfoMsg)
@@ -32,27 +27,21 @@ bool isWaylandSession()
            qgetenv("XDG_SESSION_TYPE").trimmed().toLower() == "wayland";
 }
 
-// The settler that goes with what Qt runs on, for the X11 backend or for none.
-std::unique_ptr<ScreenSettler> toolkitSettler()
+// The settler that goes with what the toolkit runs on, for the X11 backend or for none.
+std::unique_ptr<ScreenSettler> toolkitSettler(const DesktopParts &parts)
 {
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        if (auto settler = X11ScreenSettler::create()) {
-            qCDebug(lcPlatform) << "settler: X11 damage reports";
-            return settler;
-        }
-        qCDebug(lcPlatform) << "settler: fixed wait, the X server has no DAMAGE extension";
-    } else {
-        qCDebug(lcPlatform) << "settler: fixed wait on the" << QGuiApplication::platformName()
-                            << "platform";
-    }
+    if (auto settler = parts.toolkitSettler ? parts.toolkitSettler() : nullptr)
+        return settler;
+    if (!parts.toolkitSettler)
+        qCDebug(lcPlatform) << "settler: fixed wait, without the toolkit";
     return std::make_unique<FixedScreenSettler>();
 }
 
-void useNone(Desktop &desktop, const QString &reason)
+void useNone(Desktop &desktop, const DesktopParts &parts, const QString &reason)
 {
     qCDebug(lcPlatform) << "capture: none," << reason;
     desktop.capture = std::make_unique<NullCaptureBackend>(reason);
-    desktop.settler = toolkitSettler();
+    desktop.settler = toolkitSettler(parts);
 }
 
 enum class WaylandProtocol { Preferred, ImageCopyCapture, Screencopy };
@@ -60,7 +49,7 @@ enum class WaylandProtocol { Preferred, ImageCopyCapture, Screencopy };
 // The Wayland capture on the compositor's socket: ext-image-copy-capture where the compositor
 // offers it (unless only screencopy is asked for), else wlroots screencopy; false when the
 // compositor cannot be reached or offers neither.
-bool useWaylandCapture(Desktop &desktop, CaptureUse use, const char *why,
+bool useWaylandCapture(Desktop &desktop, CaptureUse use, const DesktopParts &parts, const char *why,
                        WaylandProtocol protocol = WaylandProtocol::Preferred)
 {
     auto connection = WaylandConnection::open();
@@ -85,89 +74,93 @@ bool useWaylandCapture(Desktop &desktop, CaptureUse use, const char *why,
                                   << (connection->primaryOutput()
                                           ? connection->primaryOutput()->name
                                           : QStringLiteral("missing"));
-    qCDebug(lcPlatform) << "settler: the captured output's frames";
-    desktop.capture = std::make_unique<WaylandCaptureBackend>(capture, use == CaptureUse::Repeated);
-    desktop.settler = std::make_unique<WaylandScreenSettler>(capture);
+    desktop.capture = std::make_unique<WaylandCaptureBackend>(capture, use == CaptureUse::Repeated,
+                                                              parts.roundTripToolkitDisplay);
+    if (parts.outputSettler) {
+        qCDebug(lcPlatform) << "settler: the captured output's frames";
+        desktop.settler = parts.outputSettler(capture);
+    } else {
+        desktop.settler = toolkitSettler(parts);
+    }
     return true;
 }
 
-void useX11(Desktop &desktop, CaptureUse use, std::shared_ptr<X11Connection> connection,
-            const char *why)
+void useX11(Desktop &desktop, CaptureUse use, const DesktopParts &parts,
+            std::shared_ptr<X11Connection> connection, const char *why)
 {
     qCDebug(lcPlatform) << "capture: X11" << why;
     X11CaptureBackend::Options options;
     options.prepareSegment = use == CaptureUse::Repeated;
+    options.toolkitSync = parts.roundTripToolkitDisplay;
     desktop.capture = std::make_unique<X11CaptureBackend>(std::move(connection), options);
-    desktop.settler = toolkitSettler();
+    desktop.settler = toolkitSettler(parts);
 }
 
-// The desktops' own interfaces, the routes of desktops without a Wayland capture protocol: KWin's
-// screenshot interface where the session bus has it (KDE Plasma), with the desktop portal
-// behind it for when KWin does not authorise this program; else the portal (GNOME). False when
-// the session bus offers neither.
-bool useDesktopInterfaces(Desktop &desktop)
+// The desktops' own interfaces (KWin's, the portal), the routes of desktops without a Wayland
+// capture protocol; false when the session bus offers neither.
+bool useDesktopInterfaces(Desktop &desktop, const DesktopParts &parts)
 {
-    if (KWinCaptureBackend::isAvailable()) {
-        // The portal is not asked whether it is there (which may start it) until KWin refuses:
-        // a call to a missing portal fails with its own message.
-        qCDebug(lcPlatform)
-            << "capture: KWin's screenshot interface (no Wayland capture protocol); "
-               "the desktop portal if KWin refuses";
-        desktop.capture =
-            std::make_unique<KWinCaptureBackend>(std::make_unique<PortalCaptureBackend>());
-    } else if (PortalCaptureBackend::isAvailable()) {
-        qCDebug(lcPlatform) << "capture: the desktop portal (no Wayland capture protocol)";
-        desktop.capture = std::make_unique<PortalCaptureBackend>();
-    } else {
-        qCDebug(lcPlatform) << "desktop portal: the session bus offers no Screenshot portal";
+    auto backend = parts.busBackend ? parts.busBackend(BusRoute::Offered) : nullptr;
+    if (!backend)
         return false;
-    }
-    desktop.settler = toolkitSettler();
+    desktop.capture = std::move(backend);
+    desktop.settler = toolkitSettler(parts);
     return true;
+}
+
+// A desktop interface asked for by VO_CAPTURE_BACKEND.
+void useBusRoute(Desktop &desktop, const DesktopParts &parts, BusRoute route)
+{
+    auto backend = parts.busBackend ? parts.busBackend(route) : nullptr;
+    if (!backend) {
+        useNone(desktop, parts, QStringLiteral("the desktop's interfaces cannot be reached"));
+        return;
+    }
+    desktop.capture = std::move(backend);
+    desktop.settler = toolkitSettler(parts);
 }
 
 } // namespace
 
-Desktop loadDesktop(CaptureUse use)
+Desktop loadDesktop(CaptureUse use, const DesktopParts &parts)
 {
     Desktop desktop;
     const QByteArray choice = qgetenv("VO_CAPTURE_BACKEND").trimmed().toLower();
     if (choice == "null") {
         qCDebug(lcPlatform) << "capture: null backend, as VO_CAPTURE_BACKEND asks";
         desktop.capture = std::make_unique<NullCaptureBackend>();
-        desktop.settler = toolkitSettler();
+        desktop.settler = toolkitSettler(parts);
         return desktop;
     }
     if (choice == "portal") {
         qCDebug(lcPlatform) << "capture: the desktop portal, as VO_CAPTURE_BACKEND asks";
-        desktop.capture = std::make_unique<PortalCaptureBackend>();
-        desktop.settler = toolkitSettler();
+        useBusRoute(desktop, parts, BusRoute::Portal);
         return desktop;
     }
     if (choice == "kwin") {
         qCDebug(lcPlatform) << "capture: KWin's screenshot interface, as VO_CAPTURE_BACKEND asks";
-        desktop.capture = std::make_unique<KWinCaptureBackend>(nullptr);
-        desktop.settler = toolkitSettler();
+        useBusRoute(desktop, parts, BusRoute::KWin);
         return desktop;
     }
     if (choice == "x11") {
         // Forced, even on Xwayland.
         if (auto connection = X11Connection::open())
-            useX11(desktop, use, std::move(connection), "(VO_CAPTURE_BACKEND)");
+            useX11(desktop, use, parts, std::move(connection), "(VO_CAPTURE_BACKEND)");
         else
-            useNone(desktop, QStringLiteral("no X server could be reached"));
+            useNone(desktop, parts, QStringLiteral("no X server could be reached"));
         return desktop;
     }
     if (choice == "wlr-screencopy" || choice == "ext-image-copy-capture") {
-        if (!useWaylandCapture(desktop, use, "VO_CAPTURE_BACKEND",
+        if (!useWaylandCapture(desktop, use, parts, "VO_CAPTURE_BACKEND",
                                choice == "wlr-screencopy" ? WaylandProtocol::Screencopy
                                                           : WaylandProtocol::ImageCopyCapture))
-            useNone(desktop, NoWaylandRoute);
+            useNone(desktop, parts, NoWaylandRoute);
         return desktop;
     }
     if (!choice.isEmpty()) {
-        useNone(desktop, QStringLiteral("VO_CAPTURE_BACKEND names no known backend: %1")
-                             .arg(QString::fromLocal8Bit(choice)));
+        useNone(desktop, parts,
+                QStringLiteral("VO_CAPTURE_BACKEND names no known backend: %1")
+                    .arg(QString::fromLocal8Bit(choice)));
         return desktop;
     }
 
@@ -175,14 +168,14 @@ Desktop loadDesktop(CaptureUse use)
     if (isWaylandSession()) {
         qCDebug(lcPlatform) << "session: Wayland (WAYLAND_DISPLAY" << qgetenv("WAYLAND_DISPLAY")
                             << ", XDG_SESSION_TYPE" << qgetenv("XDG_SESSION_TYPE") << ")";
-        if (!useWaylandCapture(desktop, use, "the Wayland session's compositor") &&
-            !useDesktopInterfaces(desktop))
-            useNone(desktop, NoWaylandRoute);
+        if (!useWaylandCapture(desktop, use, parts, "the Wayland session's compositor") &&
+            !useDesktopInterfaces(desktop, parts))
+            useNone(desktop, parts, NoWaylandRoute);
         return desktop;
     }
     auto connection = X11Connection::open();
     if (!connection) {
-        useNone(desktop, QStringLiteral("no display server could be reached"));
+        useNone(desktop, parts, QStringLiteral("no display server could be reached"));
         return desktop;
     }
     // Xwayland shows only X11 windows: its root window is no picture of the screen. The
@@ -190,12 +183,12 @@ Desktop loadDesktop(CaptureUse use)
     if (isXwayland(*connection)) {
         qCDebug(lcPlatform) << "session: the X server is Xwayland, whose root window shows only "
                                "X11 windows";
-        if (!useWaylandCapture(desktop, use, "the compositor behind Xwayland") &&
-            !useDesktopInterfaces(desktop))
-            useNone(desktop, NoWaylandRoute);
+        if (!useWaylandCapture(desktop, use, parts, "the compositor behind Xwayland") &&
+            !useDesktopInterfaces(desktop, parts))
+            useNone(desktop, parts, NoWaylandRoute);
         return desktop;
     }
-    useX11(desktop, use, std::move(connection), "(the session's display)");
+    useX11(desktop, use, parts, std::move(connection), "(the session's display)");
     return desktop;
 }
 

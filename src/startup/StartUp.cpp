@@ -38,8 +38,6 @@ using app::ReportLocation::FormLoad;
 
 namespace {
 
-constexpr int AppTitleMaxLength = 40;
-
 // Qt does not refuse a style sheet it cannot parse: it warns "Could not parse stylesheet ..."
 // and ignores the sheet. The skin step catches that warning on a throwaway widget.
 std::atomic_bool s_styleSheetRejected = false;
@@ -108,21 +106,6 @@ QStringList OptionalFileFolders()
     if (!dataFolder.isEmpty() && QDir(dataFolder) != QDir(folders.first()))
         folders.append(dataFolder);
     return folders;
-}
-
-QString AppTitle(const QString &productName)
-{
-    QString title = productName;
-    do {
-        const qsizetype blank = title.lastIndexOf(QLatin1Char(' '));
-        title.truncate(blank < 0 ? 0 : blank);
-    } while (title.size() > AppTitleMaxLength);
-    return title;
-}
-
-void SetAppTitle()
-{
-    QCoreApplication::setApplicationName(AppTitle(QString::fromUtf8(ProductName)));
 }
 
 StartUp::StartUp(ui::MainWindow &window, app::SettingsStore &settings, app::ErrorReporter &reporter,

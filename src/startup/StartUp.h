@@ -7,6 +7,7 @@
 // the window after Form_Load returns. StartUp holds references only; everything it is given
 // must outlive it.
 
+#include "AppTitle.h"
 #include "core/Addresses.h"
 
 #include <QImage>
@@ -27,7 +28,6 @@ class UrlOpener;
 
 namespace startup {
 
-inline constexpr auto ProductName = "Vistarel Ombrix";
 using core::HomePageAddress;
 // The optional files, relative to a folder of OptionalFileFolders().
 inline constexpr auto SkinFileName = "x/o.cjs";
@@ -42,16 +42,6 @@ QString ProgramFolder();
 // Where the optional files are looked up, in order: the program folder, then the installed
 // program's data folder (<prefix>/share/vistarel-ombrix) when it is a different folder.
 QStringList OptionalFileFolders();
-
-// The product name with its last word cut off, and further words while it is longer than 40
-// characters ("Vistarel Ombrix" gives "Vistarel"). A name without a blank gives the empty text.
-QString AppTitle(const QString &productName);
-
-// Makes AppTitle(ProductName) the application's title: QGuiApplication::applicationDisplayName()
-// answers it from then on, and boxes without a caption of their own take it. It is set as the
-// application name, not as a display name: Qt on X11 appends a display name to every window
-// caption ("Application Error — Vistarel"), which would change the program's own captions.
-void SetAppTitle();
 
 class StartUp
 {

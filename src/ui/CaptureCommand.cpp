@@ -14,8 +14,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QGuiApplication>
-#include <QWindow>
+#include <QVariant>
 
 #include <cstdint>
 #include <functional>
@@ -64,6 +63,17 @@ QString blankedInvisibles(const QString &text)
         }
     }
     return blanked;
+}
+
+// The caption of the command's boxes: QGuiApplication::applicationDisplayName(), read through
+// its property so that a capture from the command line needs no Qt Gui; without the GUI, the
+// application name it would answer.
+QString appTitle()
+{
+    const QCoreApplication *application = QCoreApplication::instance();
+    const QVariant displayName =
+        application ? application->property("applicationDisplayName") : QVariant();
+    return displayName.isValid() ? displayName.toString() : QCoreApplication::applicationName();
 }
 
 } // namespace
@@ -280,14 +290,14 @@ void CaptureCommand::PushButton1_Click()
                  QString reason = m_backend.failureReason();
                  if (reason.isEmpty())
                      reason = QLatin1String(NoPictureReason);
-                 m_dialogs.showMessage(QGuiApplication::applicationDisplayName(),
+                 m_dialogs.showMessage(appTitle(),
                                        QLatin1String(NoCaptureText).arg(reason),
                                        app::Dialogs::Icon::Warning);
              }
              return 182;
          }, 182},
         {180, [&] {
-             m_dialogs.showMessage(QGuiApplication::applicationDisplayName(),
+             m_dialogs.showMessage(appTitle(),
                                    QLatin1String(FolderMissingText), app::Dialogs::Icon::None);
              return Trap::Next;
          }},

@@ -13,6 +13,7 @@
 // (QT_LOGGING_RULES="vo.platform.debug=true" shows them).
 
 #include "CaptureBackend.h"
+#include "DesktopParts.h"
 #include "ScreenSettler.h"
 
 #include <QLoggingCategory>
@@ -35,7 +36,12 @@ struct Desktop
 // the first capture at once), or once, at start (nothing to prepare ahead).
 enum class CaptureUse { Repeated, Once };
 
-// Call after the QGuiApplication exists (the settler follows the toolkit's platform).
+// The routes with the parts given: the toolkit's and the bus's parts that are missing are gone
+// without (a fixed wait for a settler; no desktop interfaces). Qt Core only.
+Desktop loadDesktop(CaptureUse use, const DesktopParts &parts);
+
+// The routes with every part (toolkitDesktopParts(); vo::platform, Qt Gui and Qt D-Bus). Call
+// after the QGuiApplication exists (the settler follows the toolkit's platform).
 Desktop loadDesktop(CaptureUse use = CaptureUse::Repeated);
 
 } // namespace platform

@@ -1,7 +1,6 @@
 #include "WaylandCaptureBackend.h"
 
 #include "OutputCapture.h"
-#include "ToolkitDisplay.h"
 #include "WaylandPixels.h"
 
 namespace platform {
@@ -13,9 +12,10 @@ constexpr std::chrono::milliseconds CaptureTimeout{1000};
 } // namespace
 
 WaylandCaptureBackend::WaylandCaptureBackend(std::shared_ptr<OutputCapture> capture,
-                                             bool prepareOnCue)
+                                             bool prepareOnCue, bool (*toolkitSync)())
     : m_capture(std::move(capture))
     , m_prepareOnCue(prepareOnCue)
+    , m_toolkitSync(toolkitSync)
 {
 }
 
@@ -32,7 +32,8 @@ imaging::Picture WaylandCaptureBackend::captureScreen()
 
 void WaylandCaptureBackend::sync()
 {
-    roundTripToolkitDisplay();
+    if (m_toolkitSync)
+        m_toolkitSync();
 }
 
 void WaylandCaptureBackend::prepareForCapture()

@@ -18,7 +18,10 @@ class OutputCapture;
 class WaylandCaptureBackend final : public CaptureBackend
 {
 public:
-    WaylandCaptureBackend(std::shared_ptr<OutputCapture> capture, bool prepareOnCue);
+    // toolkitSync: makes sure the toolkit's earlier requests have reached the compositor, for
+    // sync(); null where no toolkit runs.
+    WaylandCaptureBackend(std::shared_ptr<OutputCapture> capture, bool prepareOnCue,
+                          bool (*toolkitSync)() = nullptr);
 
     imaging::Picture captureScreen() override;
     // A round trip on the toolkit's connection (Wayland, or X11 under Xwayland).
@@ -29,6 +32,7 @@ public:
 private:
     std::shared_ptr<OutputCapture> m_capture;
     bool m_prepareOnCue = false;
+    bool (*m_toolkitSync)() = nullptr;
 };
 
 } // namespace platform

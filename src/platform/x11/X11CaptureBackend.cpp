@@ -5,8 +5,6 @@
 #include "X11Pixels.h"
 #include "XcbReply.h"
 
-#include <QGuiApplication>
-#include <QtGui/qguiapplication_platform.h>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -190,12 +188,8 @@ void X11CaptureBackend::sync()
 {
     // The toolkit's own connection first: its earlier requests (an unmap of the main window)
     // must have been processed before the screen is read.
-    if (qGuiApp) {
-        // The offscreen platform answers for X11 too, with no connection.
-        auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-        if (x11 && x11->connection())
-            roundTrip(x11->connection());
-    }
+    if (m_options.toolkitSync)
+        m_options.toolkitSync();
     if (m_connection && !m_connection->hasError())
         m_connection->roundTrip();
 }

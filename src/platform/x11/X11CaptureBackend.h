@@ -29,6 +29,9 @@ public:
         // capture finds one that the server and this process have already touched (it then
         // holds its memory until releasePreparation()).
         bool prepareSegment = false;
+        // Makes sure the toolkit's own earlier requests (the unmap of the main window) have
+        // reached the display server before sync() returns; null where no toolkit runs.
+        bool (*toolkitSync)() = nullptr;
     };
 
     // connection: an open connection, or nullptr to connect on first use.
