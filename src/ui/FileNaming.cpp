@@ -52,6 +52,9 @@ QString DateTimeText(const QDateTime &when, const QLocale &locale)
     QString text = locale.toString(when, format);
     text.replace(QLatin1Char('/'), QLatin1Char('-'));
     text.replace(QLatin1Char(':'), QLatin1Char('-'));
+    // Locale data since CLDR 42 (Qt 6.5 on) puts a narrow no-break space before AM/PM: a name
+    // nobody can type. It stays the ordinary blank it was, whatever Qt the program runs on.
+    text.replace(QChar(0x202F), QLatin1Char(' '));
     return text;
 }
 

@@ -440,8 +440,14 @@ void MainWindow::comeBack()
     activateWindow();
     // Hidden and shown again faster than the toolkit notices a focus change, the window keeps
     // the input focus but loses its active state: restore both.
-    if (QGuiApplication::focusWindow() == windowHandle() && !isActiveWindow())
+    // QApplication::setActiveWindow is deprecated since Qt 6.5 for activateWindow(), which only
+    // asks the window manager again: here the focus has not moved, so no event would come.
+    if (QGuiApplication::focusWindow() == windowHandle() && !isActiveWindow()) {
+        QT_WARNING_PUSH
+        QT_WARNING_DISABLE_DEPRECATED
         QApplication::setActiveWindow(this);
+        QT_WARNING_POP
+    }
     if (QWidget *focused = m_controls->focusedBeforeStepAside)
         focused->setFocus(Qt::ActiveWindowFocusReason);
 }

@@ -46,7 +46,9 @@ void tst_FileNaming::dateTimeTextFollowsTheLocale()
     QFETCH(QString, locale);
     QFETCH(QDateTime, when);
     QFETCH(QString, expected);
-    QCOMPARE(ui::DateTimeText(when, QLocale(locale)), expected);
+    // AM/PM in capitals up to Qt 6.4, in the locale's own case after it: either stays.
+    const QString text = ui::DateTimeText(when, QLocale(locale));
+    QVERIFY2(text.compare(expected, Qt::CaseInsensitive) == 0, qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(tst_FileNaming)

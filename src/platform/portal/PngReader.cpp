@@ -45,6 +45,9 @@ std::shared_ptr<const MappedPixels> readWithLibpng(const QString &path, PixelMem
     // Blue, green, red, alpha in memory: 32-bit XRGB on this little-endian machine; an opaque
     // file's alpha is 255, and an alpha channel is not multiplied into the colours.
     png.image.format = PNG_FORMAT_BGRA;
+    // A 16-bit file without gamma (ImageMagick 7 writes none) holds sRGB values, as every other
+    // reader takes them; libpng would otherwise take them as linear and brighten the picture.
+    png.image.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
     const std::size_t stride = width * 4;
     if (memory.size() < stride * height)
         memory = PixelMemory(stride * height);
