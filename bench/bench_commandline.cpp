@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -132,20 +133,38 @@ bool measure(int argc, char *argv[], int width, int height, bool withWindow, Fig
     };
 
     const int rounds = 9;
+    // Rounds of two timings taken in turn, the first round a warm-up; false when one failed.
+    const auto interleaved = [&](const std::function<double()> &first,
+                                 const std::function<double()> &second, const char *what,
+                                 std::vector<double> &firsts, std::vector<double> &seconds) {
+        for (int round = -1; round < rounds; ++round) {
+            const double a = first();
+            const double b = second();
+            clearShots();
+            if (a < 0 || b < 0) {
+                std::fprintf(stderr, "bench_commandline: a run %s failed (%.0f, %.0f)\n", what, a,
+                             b);
+                return false;
+            }
+            if (round >= 0) {
+                firsts.push_back(a);
+                seconds.push_back(b);
+            }
+        }
+        return true;
+    };
+    const auto ourCapture = [&] {
+        return timed(QStringLiteral(VO_PROGRAM), {"--capture"}, environment);
+    };
+
     std::vector<double> ours, theirs;
-    for (int round = -1; round < rounds; ++round) {
-        const double a = timed(QStringLiteral(VO_PROGRAM), {"--capture"}, environment);
-        const double b = timed(scrot, {"-o", "-q", "85", home.path() + "/scrot.jpg"}, environment);
-        clearShots();
-        if (a < 0 || b < 0) {
-            std::fprintf(stderr, "bench_commandline: a run failed (ours %.0f, scrot %.0f)\n", a, b);
-            return false;
-        }
-        if (round >= 0) {
-            ours.push_back(a);
-            theirs.push_back(b);
-        }
-    }
+    if (!interleaved(
+            ourCapture,
+            [&] {
+                return timed(scrot, {"-o", "-q", "85", home.path() + "/scrot.jpg"}, environment);
+            },
+            "alone or of scrot", ours, theirs))
+        return false;
     figures.ours = median(ours);
     figures.scrot = median(theirs);
     if (!withWindow)
@@ -171,19 +190,10 @@ bool measure(int argc, char *argv[], int width, int height, bool withWindow, Fig
         return false;
     }
     std::vector<double> handed, answers;
-    for (int round = -1; round < rounds; ++round) {
-        const double a = timed(QStringLiteral(VO_PROGRAM), {"--capture"}, environment);
-        const double b = answerTime(sockets + '/' + names.first());
-        clearShots();
-        if (a < 0 || b < 0) {
-            std::fprintf(stderr, "bench_commandline: a run through the window failed\n");
-            return false;
-        }
-        if (round >= 0) {
-            handed.push_back(a);
-            answers.push_back(b);
-        }
-    }
+    if (!interleaved(
+            ourCapture, [&] { return answerTime(sockets + '/' + names.first()); },
+            "through the window", handed, answers))
+        return false;
     figures.window = median(handed);
     figures.answerMedian = median(answers);
     figures.answerMax = *std::max_element(answers.begin(), answers.end());
