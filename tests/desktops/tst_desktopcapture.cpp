@@ -451,7 +451,7 @@ void tst_DesktopCapture::leavesItsWindowOutOfEveryPicture()
 void tst_DesktopCapture::refusalEndsWithTheMessage()
 {
     if (!onGnome())
-        QSKIP("KDE Plasma asks no permission for screenshots");
+        QSKIP("the refusal is set in GNOME's permission store; KDE's portal asks in a dialog");
     GnomeKeyboard keyboard;
     QVERIFY(keyboard.isReady());
     QVERIFY(setGnomePermission(QStringLiteral("no")));
