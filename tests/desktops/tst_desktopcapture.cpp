@@ -3,6 +3,7 @@
 // through the desktop portal: the picture shows the full-screen window on the screen, the
 // portal's own file is gone, and on GNOME a refusal ends the command with the message.
 
+#include "ChildEnvironment.h"
 #include "ColourWindowProcess.h"
 
 #include <QDBusConnection>
@@ -223,7 +224,7 @@ public:
 
     void start(QProcess &program, const QStringList &arguments, const QString &backend) const
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment environment = testsupport::childEnvironment();
         environment.insert("HOME", m_dir.path());
         environment.insert("XDG_CONFIG_HOME", m_dir.path() + "/config");
         if (backend.isEmpty())

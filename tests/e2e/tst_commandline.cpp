@@ -3,6 +3,7 @@
 // choices, prints the file's path and changes no setting; a missing folder shows its box, says
 // so on standard error and ends with a failure status.
 
+#include "ChildEnvironment.h"
 #include "ColourWindowProcess.h"
 
 #include <QDeadlineTimer>
@@ -44,7 +45,7 @@ public:
             const QString &shellCommand = {}) const
     {
         QProcess program;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment environment = testsupport::childEnvironment();
         environment.insert("HOME", m_dir.path());
         environment.insert("XDG_CONFIG_HOME", m_dir.path() + "/config");
         // A runtime folder of its own: --capture hands over to a window of the program found

@@ -72,6 +72,7 @@ class Quadrants
 public:
     Quadrants()
     {
+        m_process.setProcessEnvironment(testsupport::childEnvironment());
         m_process.start(QStringLiteral(VO_COLOUR_WINDOW), {"0", "0", "1920", "1080", "quadrants"});
         m_ready = m_process.waitForReadyRead(10000) && m_process.readLine().startsWith("ready");
     }

@@ -2,6 +2,8 @@
 // naming, BMP, a folder of the test's own) comes up with those choices restored, its restores
 // write the choices back through the controls' handlers, and "Capture Now" at once writes the
 // first counted BMP into that folder.
+#include "ChildEnvironment.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -50,7 +52,7 @@ private slots:
         }
 
         QProcess program;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment environment = testsupport::childEnvironment();
         environment.insert("HOME", root.filePath("home"));
         environment.insert("XDG_CONFIG_HOME", root.filePath("config"));
         environment.insert("QT_QPA_PLATFORM", "xcb");

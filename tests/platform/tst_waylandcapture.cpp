@@ -21,6 +21,7 @@ class tst_WaylandCapture : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void capturesShowTheScreenWithoutTheWindow_data();
     void capturesShowTheScreenWithoutTheWindow();
     void buffersLiveOnlyAroundCaptures();
@@ -62,6 +63,15 @@ bool neighboursShownAt(const QImage &screen, int width)
 }
 
 } // namespace
+
+void tst_WaylandCapture::initTestCase()
+{
+    // The program's window is shown in this process and must draw as the program's does, not
+    // as a test's (ChildEnvironment.h): with the mark, Qt 6.11 showed it black on sway 1.12
+    // until a later paint, and the settler took that paint for the window's leaving. Qt's
+    // Wayland client reads the mark at the first expose.
+    qunsetenv("QT_QTESTLIB_RUNNING");
+}
 
 void tst_WaylandCapture::capturesShowTheScreenWithoutTheWindow_data()
 {

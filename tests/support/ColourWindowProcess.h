@@ -2,6 +2,8 @@
 // Another program's window for the tests: runs vo-colour-window at the given place and waits
 // until it has painted; ends it again when destroyed.
 
+#include "ChildEnvironment.h"
+
 #include <QProcess>
 #include <QRect>
 #include <QString>
@@ -14,6 +16,7 @@ public:
     // paintMilliseconds: how long each of its paints takes.
     ColourWindowProcess(const QRect &area, const QString &colour, int paintMilliseconds = 0)
     {
+        m_process.setProcessEnvironment(testsupport::childEnvironment());
         m_process.start(QStringLiteral(VO_COLOUR_WINDOW),
                         {QString::number(area.x()), QString::number(area.y()),
                          QString::number(area.width()), QString::number(area.height()), colour,

@@ -2,7 +2,10 @@
 // ProgramHome: a HOME of its own for the real program under test. A temporary folder with the
 // output folder shots/ and the settings file config/Kestrelby/Vistarel Ombrix.conf, whose
 // [General] group names shots/ as the folder (Text1) and then holds the given lines.
-// environment() is this process's environment with HOME and XDG_CONFIG_HOME pointing here.
+// environment() is a started program's environment (ChildEnvironment.h) with HOME and
+// XDG_CONFIG_HOME pointing here.
+
+#include "ChildEnvironment.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,7 +33,7 @@ public:
     QString settingsPath() const { return path() + "/config/Kestrelby/Vistarel Ombrix.conf"; }
     QProcessEnvironment environment() const
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment environment = childEnvironment();
         environment.insert("HOME", path());
         environment.insert("XDG_CONFIG_HOME", path() + "/config");
         return environment;
