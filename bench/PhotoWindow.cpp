@@ -18,12 +18,18 @@ namespace {
 
 class PhotoWindow : public QRasterWindow
 {
+public:
+    explicit PhotoWindow(ContentMaker content)
+        : m_content(content)
+    {
+    }
+
 protected:
     void paintEvent(QPaintEvent *) override
     {
         const QSize size = this->size() * devicePixelRatio();
         if (m_image.size() != size)
-            m_image = photoContent(size.width(), size.height());
+            m_image = m_content(size.width(), size.height());
         QPainter(this).drawImage(QRect(QPoint(0, 0), this->size()), m_image);
         if (size.width() >= 1920 && !m_ready) {
             m_ready = true;
@@ -35,16 +41,17 @@ protected:
     }
 
 private:
+    ContentMaker m_content;
     QImage m_image;
     bool m_ready = false;
 };
 
 } // namespace
 
-int photoWindowMain(int argc, char *argv[], bool fullScreen)
+int photoWindowMain(int argc, char *argv[], bool fullScreen, ContentMaker content)
 {
     QGuiApplication application(argc, argv);
-    PhotoWindow window;
+    PhotoWindow window(content ? content : photoContent);
     if (fullScreen)
         window.showFullScreen();
     else

@@ -1,17 +1,22 @@
 // bench_desktops [gnome] [kwin]: the program's capture through the desktops' own interfaces, at
 // 1920x1080 on the headless GNOME Shell and KWin of the heavy-desktop tests (their fixtures),
-// each showing another program's full-screen window of photo-like content. Each round runs
-// `vistarel-ombrix --capture` (JPEG at quality 85) once per route: the desktop portal on both,
-// and on KWin also KWin's own interface (a desktop entry in the session authorises the
-// program). From each run: the desktop's answer (from the call to the answer, and for KWin to
-// the last of the pixels it writes into a pipe after it; from the vo.platform log) and the
-// program's own time on top of it (from the answer to the file's path on standard output:
-// reading the portal's PNG, the wait after the capture, the JPEG). Medians of
-// VO_BENCH_REPETITIONS rounds (9). Needs the packages of scripts/install-desktops.
+// each showing another program's full-screen window, of photo-like content and then of plain
+// content (a flat desktop with a few windows of solid colour, whose PNG the desktop encodes and
+// the program reads fastest). Each round runs `vistarel-ombrix --capture` (JPEG at quality 85)
+// once per route: the desktop portal on both, and on KWin also KWin's own interface (a desktop
+// entry in the session authorises the program). From each run: the desktop's answer (from the
+// call to the answer, and for KWin to the last of the pixels it writes into a pipe after it;
+// from the vo.platform log) and the program's own time on top of it (from the answer to the
+// file's path on standard output: reading the portal's PNG, the wait after the capture, the
+// JPEG). Medians of VO_BENCH_REPETITIONS rounds (9). With VO_DESKTOP_ROOT naming a testing root
+// (scripts/make-testing-root ROOT desktops) the fixtures run that root's desktops (GNOME Shell
+// 50, KWin 6.7), as the testing-desktops tests do; VO_DESKTOP_BINDS must then name the build
+// folder. Needs the packages of scripts/install-desktops otherwise.
 
 #include "BenchFigures.h"
 #include "PhotoContent.h"
 #include "PhotoWindow.h"
+#include "ScreenKinds.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -59,6 +64,8 @@ public:
             QProcess::execute(m_fixture, {"stop", m_folder});
     }
     bool isRunning() const { return m_running; }
+    // Brings the session's service cache up to date, with the desktop's own kbuildsycoca.
+    void rebuildServiceCache() const { QProcess::execute(m_fixture, {"sycoca", m_folder}); }
     QString home() const { return m_folder + "/home"; }
     QProcessEnvironment environment() const { return m_environment; }
 
@@ -137,12 +144,13 @@ struct Route
 {
     QString label;
     QString backend;
+    QString content; // "photo" or "plain": the switch of the window's process
     std::vector<Timing> timings;
     int failures = 0; // captures that failed (KDE's portal now and then answers "cancelled")
 };
 
-// Runs the rounds on one desktop; returns its routes, or nothing when the desktop or a capture
-// failed.
+// Runs the rounds on one desktop, over each content in turn; returns its routes, or nothing
+// when the desktop or its window failed.
 std::vector<Route> benchDesktop(const QString &name, int rounds)
 {
     Desktop desktop(name);
@@ -150,9 +158,9 @@ std::vector<Route> benchDesktop(const QString &name, int rounds)
         std::fprintf(stderr, "bench_desktops: %s did not start\n", qPrintable(name));
         return {};
     }
-    std::vector<Route> routes{{"desktop portal", "portal", {}}};
+    QStringList backends{"portal"};
     if (name == QLatin1String("kwin")) {
-        routes.push_back({"KWin's interface", "kwin", {}});
+        backends << "kwin";
         const QString applications = desktop.home() + "/.local/share/applications";
         QDir().mkpath(applications);
         QFile entry(applications + "/vo-bench.desktop");
@@ -160,24 +168,8 @@ std::vector<Route> benchDesktop(const QString &name, int rounds)
             entry.write("[Desktop Entry]\nType=Application\nName=Bench\nExec=" VO_PROGRAM
                         "\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n");
         entry.close();
-        QProcess cache;
-        cache.setProcessEnvironment(desktop.environment());
-        cache.start("kbuildsycoca5", {"--noincremental"});
-        cache.waitForFinished(60000);
+        desktop.rebuildServiceCache();
         QThread::msleep(2000); // KWin looks at its cache again 1.5 s after its last look
-    }
-    QProcess photo;
-    const std::unique_ptr<QProcess, void (*)(QProcess *)> closePhoto(&photo, [](QProcess *window) {
-        window->closeWriteChannel();
-        if (!window->waitForFinished(3000))
-            window->kill();
-        window->waitForFinished(3000);
-    });
-    photo.setProcessEnvironment(desktop.environment());
-    photo.start(QCoreApplication::applicationFilePath(), {"--photo"});
-    if (!photo.waitForReadyRead(30000) || !photo.readLine().startsWith("ready")) {
-        std::fprintf(stderr, "bench_desktops: no photo window on %s\n", qPrintable(name));
-        return {};
     }
     QTemporaryDir home;
     QDir().mkpath(home.filePath("config/Kestrelby"));
@@ -188,21 +180,47 @@ std::vector<Route> benchDesktop(const QString &name, int rounds)
                        "\nText2=shot-\nOption1=False\nOption2=True\nOption4=True\n"
                        "Option5=False\n");
     settings.close();
-    Timing warmUp;
-    for (Route &route : routes)
-        captureOnce(desktop, route.backend, home.path(), warmUp);
-    for (int round = 0; round < rounds; ++round) {
-        for (Route &route : routes) {
-            Timing timing;
-            if (captureOnce(desktop, route.backend, home.path(), timing))
-                route.timings.push_back(timing);
-            else
-                ++route.failures;
+    std::vector<Route> all;
+    for (const QString content : {"photo", "plain"}) {
+        std::vector<Route> routes;
+        for (const QString &backend : backends)
+            routes.push_back({backend == "kwin" ? "KWin's interface" : "desktop portal",
+                              backend,
+                              content,
+                              {},
+                              0});
+        QProcess window;
+        const std::unique_ptr<QProcess, void (*)(QProcess *)> closeWindow(
+            &window, [](QProcess *process) {
+                process->closeWriteChannel();
+                if (!process->waitForFinished(3000))
+                    process->kill();
+                process->waitForFinished(3000);
+            });
+        window.setProcessEnvironment(desktop.environment());
+        window.start(QCoreApplication::applicationFilePath(), {"--" + content});
+        if (!window.waitForReadyRead(30000) || !window.readLine().startsWith("ready")) {
+            std::fprintf(stderr, "bench_desktops: no %s window on %s\n", qPrintable(content),
+                         qPrintable(name));
+            return {};
         }
-        for (const QString &file : QDir(home.filePath("shots")).entryList(QDir::Files))
-            QFile::remove(home.filePath("shots/" + file));
+        Timing warmUp;
+        for (Route &route : routes)
+            captureOnce(desktop, route.backend, home.path(), warmUp);
+        for (int round = 0; round < rounds; ++round) {
+            for (Route &route : routes) {
+                Timing timing;
+                if (captureOnce(desktop, route.backend, home.path(), timing))
+                    route.timings.push_back(timing);
+                else
+                    ++route.failures;
+            }
+            for (const QString &file : QDir(home.filePath("shots")).entryList(QDir::Files))
+                QFile::remove(home.filePath("shots/" + file));
+        }
+        all.insert(all.end(), routes.begin(), routes.end());
     }
-    return routes;
+    return all;
 }
 
 } // namespace
@@ -211,6 +229,8 @@ int main(int argc, char *argv[])
 {
     if (argc > 1 && qstrcmp(argv[1], "--photo") == 0)
         return bench::photoWindowMain(argc, argv, true);
+    if (argc > 1 && qstrcmp(argv[1], "--plain") == 0)
+        return bench::photoWindowMain(argc, argv, true, bench::flatContent);
     QCoreApplication application(argc, argv);
     QStringList desktops = application.arguments().mid(1);
     if (desktops.isEmpty())
@@ -218,9 +238,10 @@ int main(int argc, char *argv[])
     const int rounds = qEnvironmentVariableIsSet("VO_BENCH_REPETITIONS")
                            ? qEnvironmentVariableIntValue("VO_BENCH_REPETITIONS")
                            : 9;
-    std::printf("desktops at 1920x1080, vistarel-ombrix --capture (JPEG q85) over another "
-                "program's full-screen photo-like window (medians of %d rounds):\n",
-                rounds);
+    const QByteArray root = qgetenv("VO_DESKTOP_ROOT");
+    std::printf("desktops at 1920x1080%s%s, vistarel-ombrix --capture (JPEG q85) over another "
+                "program's full-screen window, photo-like then plain (medians of %d rounds):\n",
+                root.isEmpty() ? "" : " inside the testing root ", root.constData(), rounds);
     QString last = QStringLiteral("desktops");
     int status = 0;
     for (const QString &name : desktops) {
@@ -236,15 +257,18 @@ int main(int argc, char *argv[])
                 own.push_back(timing.own);
                 whole.push_back(timing.whole);
             }
-            std::printf("  %-6s %-17s answer %6.1f ms, own time after it %5.1f ms (%4.1f %%), "
+            std::printf("  %-6s %-5s %-17s answer %6.1f ms, own time after it %5.1f ms (%4.1f %%), "
                         "whole process %6.1f ms; %d failed\n",
-                        qPrintable(name), qPrintable(route.label), median(answers), median(own),
-                        100 * median(own) / median(answers), median(whole), route.failures);
-            last += QStringLiteral(" %1-%2=%3")
-                        .arg(name, route.backend)
+                        qPrintable(name), qPrintable(route.content), qPrintable(route.label),
+                        median(answers), median(own), 100 * median(own) / median(answers),
+                        median(whole), route.failures);
+            last += QStringLiteral(" %1-%2%3=%4")
+                        .arg(name, route.backend,
+                             route.content == QLatin1String("photo") ? QString() : "-plain")
                         .arg(median(own) / median(answers), 0, 'f', 3);
         }
-        if (routes.size() == 2) {
+        // KWin's interface against its portal, whole processes, over the photo-like window.
+        if (routes.size() > 1 && routes[1].backend == QLatin1String("kwin")) {
             std::vector<double> portal, kwin;
             for (const Timing &timing : routes[0].timings)
                 portal.push_back(timing.whole);

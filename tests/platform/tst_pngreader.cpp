@@ -49,6 +49,58 @@ QByteArray edited(QByteArray png, const char *type, const std::function<void(cha
     return png;
 }
 
+QByteArray chunk(const char *type, const QByteArray &data)
+{
+    QByteArray bytes(4, '\0');
+    putBigEndian(bytes.data(), std::uint32_t(data.size()));
+    bytes += type + data + QByteArray(4, '\0');
+    putBigEndian(bytes.data() + bytes.size() - 4, crc32(bytes.mid(4, 4 + data.size())));
+    return bytes;
+}
+
+// image as an 8-bit RGB or RGBA PNG, every row through filter (0 to 4), its pixels in parts
+// IDAT chunks.
+QByteArray filteredPng(const QImage &image, int filter, bool alpha, int parts = 1)
+{
+    const int bpp = alpha ? 4 : 3;
+    QByteArray lines, prior(image.width() * bpp, '\0');
+    for (int y = 0; y < image.height(); ++y) {
+        QByteArray line;
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            line += char(qRed(pixel));
+            line += char(qGreen(pixel));
+            line += char(qBlue(pixel));
+            if (alpha)
+                line += char(0xff);
+        }
+        lines += char(filter);
+        for (int i = 0; i < line.size(); ++i) {
+            const int a = i >= bpp ? std::uint8_t(line[i - bpp]) : 0, b = std::uint8_t(prior[i]);
+            const int c = i >= bpp ? std::uint8_t(prior[i - bpp]) : 0;
+            const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+            const int predicted[] = {0, a, b, (a + b) / 2,
+                                     pa <= pb && pa <= pc ? a
+                                     : pb <= pc           ? b
+                                                          : c};
+            lines += char(std::uint8_t(line[i]) - predicted[filter]);
+        }
+        prior = line;
+    }
+    QByteArray header(13, '\0');
+    putBigEndian(header.data(), std::uint32_t(image.width()));
+    putBigEndian(header.data() + 4, std::uint32_t(image.height()));
+    header[8] = 8;
+    header[9] = alpha ? 6 : 2;
+    const QByteArray pixels = qCompress(lines).mid(4); // a zlib stream after Qt's length
+    QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header);
+    for (int part = 0; part < parts; ++part)
+        png += chunk("IDAT",
+                     pixels.mid(pixels.size() * part / parts,
+                                pixels.size() * (part + 1) / parts - pixels.size() * part / parts));
+    return png + chunk("IEND", {});
+}
+
 QImage testImage()
 {
     QImage image(67, 23, QImage::Format_RGB32); // an odd width, gradients and noise
@@ -86,19 +138,29 @@ private:
 private slots:
     void readsEveryKindAsWritten_data()
     {
-        // ImageMagick writes the kinds Qt does not.
+        // ImageMagick writes the kinds Qt does not. The portals' kind (8-bit RGB or RGBA) is read
+        // apart from libpng: each row filter, and pixels over several chunks.
         QTest::addColumn<QStringList>("convert"); // empty: Qt writes 8-bit RGB
-        QTest::addRow("RGB") << QStringList();
-        QTest::addRow("RGBA") << QStringList{"PNG32:"};
-        QTest::addRow("16 bits") << QStringList{"PNG48:"};
-        QTest::addRow("grey") << QStringList{"-colorspace", "Gray", "PNG:"};
-        QTest::addRow("palette") << QStringList{"-colors", "16", "PNG8:"};
-        QTest::addRow("interlaced") << QStringList{"-interlace", "PNG", "PNG24:"};
+        QTest::addColumn<QByteArray>("file");     // written as it is, when not null
+        QTest::addRow("RGB") << QStringList() << QByteArray();
+        QTest::addRow("RGBA") << QStringList{"PNG32:"} << QByteArray();
+        QTest::addRow("16 bits") << QStringList{"PNG48:"} << QByteArray();
+        QTest::addRow("grey") << QStringList{"-colorspace", "Gray", "PNG:"} << QByteArray();
+        QTest::addRow("palette") << QStringList{"-colors", "16", "PNG8:"} << QByteArray();
+        QTest::addRow("interlaced") << QStringList{"-interlace", "PNG", "PNG24:"} << QByteArray();
+        const char *filters[] = {"none", "sub", "up", "average", "Paeth"};
+        for (int filter = 0; filter < 5; ++filter)
+            for (const bool alpha : {false, true})
+                QTest::addRow("%s, filter %s", alpha ? "RGBA" : "RGB", filters[filter])
+                    << QStringList() << filteredPng(testImage(), filter, alpha);
+        QTest::addRow("RGB, pixels in three chunks")
+            << QStringList() << filteredPng(testImage(), 4, false, 3);
     }
     void readsEveryKindAsWritten()
     {
         QFETCH(QStringList, convert);
-        const QString source = saved("source.png", validPng());
+        QFETCH(QByteArray, file);
+        const QString source = saved("source.png", file.isNull() ? validPng() : file);
         QString path = source;
         if (!convert.isEmpty()) {
             path = m_dir.filePath("converted.png");

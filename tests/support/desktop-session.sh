@@ -21,17 +21,29 @@ desktop_run() {
     "$@"
     return
   fi
+  desktop_keeper || return 1
+  nsenter --target "$(cat "$folder/root.pid")" --mount --root --wd "$@"
+}
+
+# Starts the keeper unless it runs, and waits until it sleeps inside the root: a program
+# entering its namespace before would run outside the root (the host's own bus or portal).
+# Called once before the buses start in the background, so that two calls at once never start
+# two keepers.
+desktop_keeper() {
+  [ -n "${VO_DESKTOP_ROOT:-}" ] || return 0
   if ! session_alive "$folder/root.pid"; then
     VO_ROOT_BINDS="${VO_DESKTOP_BINDS:+$VO_DESKTOP_BINDS:}$folder:$runtime" \
       "$here/in-testing-root" "$VO_DESKTOP_ROOT" sleep infinity > /dev/null 2>&1 &
     echo $! > "$folder/root.pid"
-    # The keeper is ready once it sleeps inside the root.
-    for _ in $(seq 1 50); do
-      [ "$(readlink "/proc/$!/root")" = "$VO_DESKTOP_ROOT" ] && break
-      sleep 0.1
-    done
   fi
-  nsenter --target "$(cat "$folder/root.pid")" --mount --root --wd "$@"
+  local keeper
+  keeper=$(cat "$folder/root.pid")
+  for _ in $(seq 1 100); do
+    [ "$(readlink "/proc/$keeper/root")" = "$VO_DESKTOP_ROOT" ] && return 0
+    sleep 0.1
+  done
+  echo "desktop-session: the keeper $keeper did not enter $VO_DESKTOP_ROOT" >&2
+  return 1
 }
 
 # Whether the desktop runs with its animations, as users have them: inside the testing root
@@ -70,6 +82,7 @@ session_start_buses() {
   mkdir -p "$folder/home/Pictures"
   mkdir -m 0700 "$runtime"
   ln -s "$runtime" "$folder/runtime"
+  desktop_keeper || return 1
   if [ "${1:-}" = system ]; then
     cat > "$folder/system-bus.conf" <<EOF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
