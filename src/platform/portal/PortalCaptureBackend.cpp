@@ -101,21 +101,18 @@ imaging::Picture PortalCaptureBackend::captureScreen()
                               {QStringLiteral("interactive"), false},
                               {QStringLiteral("modal"), false}};
     call << QString() << options;
+    // GNOME's monitor layout, read once before the call: it gives the primary monitor's place
+    // in the picture (below), and here the picture's size where nothing else does.
+    const std::optional<MutterLayout> layout = readMutterLayout();
     // The memory for the picture is mapped while the portal takes the screenshot: its first
     // touch would otherwise cost about as much as decoding the PNG. Its size is the last
     // picture's, else the toolkit's primary screen; without either (--capture has no toolkit),
     // GNOME's layout gives it where it has one monitor: the picture is that monitor's mode,
-    // turned as the monitor is. The layout read for it also serves the cut-out below.
+    // turned as the monitor is.
     QSize expected = m_lastSize.isValid() ? m_lastSize : primaryScreenSize();
-    std::optional<MutterLayout> layout;
-    bool layoutRead = false;
-    if (expected.isEmpty()) {
-        layout = readMutterLayout();
-        layoutRead = true;
-        if (layout && layout->monitors.size() == 1) {
-            const MutterLogicalMonitor &monitor = layout->monitors.front();
-            expected = monitor.transform % 2 ? monitor.mode.transposed() : monitor.mode;
-        }
+    if (expected.isEmpty() && layout && layout->monitors.size() == 1) {
+        const MutterLogicalMonitor &monitor = layout->monitors.front();
+        expected = monitor.transform % 2 ? monitor.mode.transposed() : monitor.mode;
     }
     const std::size_t bytes = PngReader::memoryFor(expected);
     std::future<PixelMemory> memory =
@@ -163,8 +160,6 @@ imaging::Picture PortalCaptureBackend::captureScreen()
     m_lastSize = QSize(picture.width(), picture.height());
     // GNOME's portal pictures the whole desktop: keep its primary monitor, as the compositor
     // lays the monitors out. Elsewhere the picture stays as the portal gave it.
-    if (!layoutRead)
-        layout = readMutterLayout();
     if (layout) {
         if (const std::optional<QRect> primary = primaryMonitorInPicture(*layout, m_lastSize)) {
             qCDebug(lcPlatform) << "portal: the primary monitor is" << *primary << "of"
