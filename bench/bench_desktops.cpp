@@ -11,7 +11,8 @@
 // JPEG). Medians of VO_BENCH_REPETITIONS rounds (9). With VO_DESKTOP_ROOT naming a testing root
 // (scripts/make-testing-root ROOT desktops) the fixtures run that root's desktops (GNOME Shell
 // 50, KWin 6.7), as the testing-desktops tests do; VO_DESKTOP_BINDS must then name the build
-// folder. Needs the packages of scripts/install-desktops otherwise.
+// folder. Needs the packages of scripts/install-desktops otherwise. On KWin, VO_BENCH_ROUTES
+// ("kwin", "portal") names the routes to time, both by default.
 
 #include "BenchFigures.h"
 #include "PhotoContent.h"
@@ -94,10 +95,13 @@ bool captureOnce(const Desktop &desktop, const QString &route, const QString &ho
     environment.insert("VO_CAPTURE_BACKEND", route);
     environment.insert("QT_LOGGING_RULES", "vo.platform.debug=true");
     program.setProcessEnvironment(environment);
-    // Logged once the pixels are in: the answer, then the portal's PNG read by the program (its
-    // own time), or KWin's pixels delivered through the pipe (KWin's time, part of its answer).
-    static const QRegularExpression answered(QStringLiteral(
-        "answered in ([0-9.]+) ms; its (picture read in|pixels all in) ([0-9.]+) ms"));
+    // Logged once the pixels are in: the portal's answer with the PNG read by the program (its
+    // own time), or the end of KWin's pixels in the pipe, after the call (KWin's answer; the
+    // program may have encoded the rows that came before).
+    static const QRegularExpression portalRead(
+        QStringLiteral("answered in ([0-9.]+) ms; its picture read in ([0-9.]+) ms"));
+    static const QRegularExpression kwinPixels(
+        QStringLiteral("its pixels all in ([0-9.]+) ms after the call"));
     QElapsedTimer clock;
     double answeredAt = -1, pathAt = -1, reading = 0;
     QString errors;
@@ -105,16 +109,15 @@ bool captureOnce(const Desktop &desktop, const QString &route, const QString &ho
         while (program.canReadLine()) {
             const QString line = QString::fromUtf8(program.readLine());
             errors += line;
-            const QRegularExpressionMatch match = answered.match(line);
-            if (match.hasMatch()) {
+            if (const QRegularExpressionMatch match = portalRead.match(line); match.hasMatch()) {
                 answeredAt = double(clock.nsecsElapsed()) / 1e6;
-                const bool ownReading = match.captured(2).startsWith(QLatin1String("picture"));
                 timing.answer = match.captured(1).toDouble();
-                reading = match.captured(3).toDouble();
-                if (!ownReading) {
-                    timing.answer += reading;
-                    reading = 0;
-                }
+                reading = match.captured(2).toDouble();
+            } else if (const QRegularExpressionMatch pixels = kwinPixels.match(line);
+                       pixels.hasMatch()) {
+                answeredAt = double(clock.nsecsElapsed()) / 1e6;
+                timing.answer = pixels.captured(1).toDouble();
+                reading = 0;
             }
         }
     });
@@ -161,6 +164,8 @@ std::vector<Route> benchDesktop(const QString &name, int rounds)
     QStringList backends{"portal"};
     if (name == QLatin1String("kwin")) {
         backends << "kwin";
+        if (const QString only = qEnvironmentVariable("VO_BENCH_ROUTES"); !only.isEmpty())
+            backends = only.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         const QString applications = desktop.home() + "/.local/share/applications";
         QDir().mkpath(applications);
         QFile entry(applications + "/vo-bench.desktop");

@@ -1,5 +1,6 @@
 #include "PixelMemory.h"
 
+#include <algorithm>
 #include <utility>
 
 #include <sys/mman.h>
@@ -7,12 +8,14 @@
 
 namespace platform {
 
-PixelMemory::PixelMemory(std::size_t bytes)
+PixelMemory::PixelMemory(std::size_t bytes, std::size_t prepared)
 {
     if (bytes == 0)
         return;
-    void *mapping = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
-                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    prepared = std::min(prepared, bytes);
+    void *mapping = mmap(
+        nullptr, bytes, PROT_READ | PROT_WRITE,
+        MAP_PRIVATE | MAP_ANONYMOUS | (prepared == bytes ? MAP_POPULATE : MAP_NORESERVE), -1, 0);
     if (mapping == MAP_FAILED)
         return;
     m_data = static_cast<std::uint8_t *>(mapping);
@@ -20,7 +23,7 @@ PixelMemory::PixelMemory(std::size_t bytes)
     // Under a hypervisor's shadow page tables even a page mapped ahead is slow at its first
     // write (some 6 us a page here): take that here, on the preparing thread, too.
     const long page = sysconf(_SC_PAGESIZE);
-    for (std::size_t at = 0; at < bytes; at += static_cast<std::size_t>(page))
+    for (std::size_t at = 0; at < prepared; at += static_cast<std::size_t>(page))
         static_cast<volatile std::uint8_t *>(mapping)[at] = 0;
 }
 

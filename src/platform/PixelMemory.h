@@ -15,7 +15,14 @@ class PixelMemory
 {
 public:
     PixelMemory() = default;
-    explicit PixelMemory(std::size_t bytes);
+    explicit PixelMemory(std::size_t bytes)
+        : PixelMemory(bytes, bytes)
+    {
+    }
+    // Maps bytes but writes only the first `prepared` of them now; the rest take their pages at
+    // their first write, and pages never written take nothing from the machine. For memory that
+    // must not move while it fills up to a size not known in advance.
+    PixelMemory(std::size_t bytes, std::size_t prepared);
     ~PixelMemory();
     PixelMemory(PixelMemory &&other) noexcept;
     PixelMemory &operator=(PixelMemory &&other) noexcept;

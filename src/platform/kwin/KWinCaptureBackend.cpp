@@ -1,7 +1,7 @@
 #include "KWinCaptureBackend.h"
 
-#include "MappedPixels.h"
-#include "PixelMemory.h"
+#include "PipeReception.h"
+#include "PipedPixels.h"
 #include "PrimaryScreenSize.h"
 #include "ToolkitDisplay.h"
 
@@ -18,10 +18,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <future>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 Q_DECLARE_LOGGING_CATEGORY(lcPlatform)
@@ -35,41 +33,9 @@ constexpr auto ObjectPath = "/org/kde/KWin/ScreenShot2";
 constexpr auto Interface = "org.kde.KWin.ScreenShot2";
 constexpr int CallTimeoutMs = 10000;
 
-// What came through the pipe: length bytes at the start of memory.
-struct Received
-{
-    PixelMemory memory;
-    std::size_t length = 0;
-};
-
-// Reads the pipe until KWin closes it, into memory mapped (and its pages written) for the
-// expected size while KWin still renders the screen; grows when more comes. Gives up when
-// nothing arrives for the call's time-out.
-Received readAll(int fd, std::size_t expected)
-{
-    Received received{PixelMemory(expected), 0};
-    for (;;) {
-        if (received.length == received.memory.size()) {
-            PixelMemory larger(std::max<std::size_t>(2 * received.memory.size(), 1 << 20));
-            if (!larger.data())
-                return {};
-            if (received.length)
-                std::memcpy(larger.data(), received.memory.data(), received.length);
-            received.memory = std::move(larger);
-        }
-        pollfd readable{fd, POLLIN, 0};
-        if (poll(&readable, 1, CallTimeoutMs) <= 0)
-            return {};
-        const ssize_t got = read(fd, received.memory.data() + received.length,
-                                 received.memory.size() - received.length);
-        if (got == 0)
-            return received;
-        if (got < 0 && errno != EINTR)
-            return {};
-        if (got > 0)
-            received.length += std::size_t(got);
-    }
-}
+// The most KWin may write for one screen: 16384 x 16384 pixels of 4 bytes. The memory for it is
+// reserved, not taken: only the pages the pixels fill are.
+constexpr std::size_t PipeLimit = std::size_t(1) << 30;
 
 } // namespace
 
@@ -133,14 +99,17 @@ imaging::Picture KWinCaptureBackend::capture(const QString &screen)
     const QSize expected = m_lastSize.isValid() ? m_lastSize : primaryScreenSize();
     const auto expectedBytes = std::size_t(std::max(0, expected.width())) * 4 *
                                std::size_t(std::max(0, expected.height()));
-    std::future<Received> reading = std::async(std::launch::async, [fd = pipe[0], expectedBytes] {
-        Received received = readAll(fd, expectedBytes);
-        close(fd);
-        return received;
-    });
-
     QElapsedTimer clock;
     clock.start();
+    // Read from now on: KWin may write before it answers. Logged as the pixels come to an end,
+    // which may be after the picture is handed out.
+    auto reception = std::make_shared<const PipeReception>(
+        pipe[0], expectedBytes, PipeLimit, CallTimeoutMs,
+        [clock](std::optional<std::size_t> length) {
+            qCDebug(lcPlatform, "KWin: its pixels all in %.1f ms after the call (%zu bytes)",
+                    double(clock.nsecsElapsed()) / 1e6, length.value_or(0));
+        });
+
     // The pipe's end for KWin lives only in the message, which goes before the reading waits
     // for the end of the pipe: KWin's copy is then the last one.
     const QDBusMessage reply = [&] {
@@ -156,11 +125,11 @@ imaging::Picture KWinCaptureBackend::capture(const QString &screen)
         close(pipe[1]);
         return QDBusConnection::sessionBus().call(call, QDBus::Block, CallTimeoutMs);
     }();
-    const qint64 answeredAt = clock.nsecsElapsed();
+    qCDebug(lcPlatform, "KWin: answered in %.1f ms", double(clock.nsecsElapsed()) / 1e6);
 
     if (reply.type() != QDBusMessage::ReplyMessage) {
         const QString error = reply.errorName();
-        reading.wait();
+        reception.reset(); // waits for KWin to let go of the pipe
         if (error.endsWith(QLatin1String("NoAuthorized"))) {
             m_refused = true;
             qCDebug(lcPlatform) << "KWin does not authorise this program to take screenshots "
@@ -184,23 +153,24 @@ imaging::Picture KWinCaptureBackend::capture(const QString &screen)
     const int height = results.value(QStringLiteral("height")).toInt();
     const std::size_t stride = results.value(QStringLiteral("stride")).toUInt();
     const auto format = QImage::Format(results.value(QStringLiteral("format")).toInt());
-    Received received = reading.get();
-    if (results.value(QStringLiteral("type")).toString() != QLatin1String("raw") || width <= 0 ||
-        height <= 0 || stride < std::size_t(width) * 4 ||
-        received.length != stride * std::size_t(height))
-        return fail(QStringLiteral("KWin's screenshot came incomplete or in an unknown form"),
-                    true); // another attempt would wait as long again
+    const bool known = results.value(QStringLiteral("type")).toString() == QLatin1String("raw") &&
+                       width > 0 && height > 0 && stride >= std::size_t(width) * 4 &&
+                       stride * std::size_t(height) <= PipeLimit;
+    if (!known)
+        return fail(QStringLiteral("KWin's screenshot came in an unknown form"), true);
     m_lastSize = QSize(width, height);
-    qCDebug(lcPlatform, "KWin: answered in %.1f ms; its pixels all in %.1f ms after that",
-            double(answeredAt) / 1e6, double(clock.nsecsElapsed() - answeredAt) / 1e6);
 
     // KWin's images are 32-bit (A)RGB; opaque, as the screen is, their pixels are XRGB as they
-    // are. Any other format is converted.
+    // are, and the picture goes on while KWin still writes them: an incomplete one fails its
+    // save. Any other format is converted once all of it is in.
     if (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
         format == QImage::Format_ARGB32_Premultiplied)
-        return imaging::Picture(std::make_shared<const MappedPixels>(width, height, stride,
-                                                                     std::move(received.memory)));
-    const QImage image(received.memory.data(), width, height, qsizetype(stride), format);
+        return imaging::Picture(
+            std::make_shared<const PipedPixels>(width, height, stride, std::move(reception)));
+    if (reception->waitForEnd() != stride * std::size_t(height))
+        return fail(QStringLiteral("KWin's screenshot came incomplete"),
+                    true); // another attempt would wait as long again
+    const QImage image(reception->data(), width, height, qsizetype(stride), format);
     const QImage converted = image.convertToFormat(QImage::Format_RGB32);
     if (converted.isNull())
         return fail(QStringLiteral("KWin's screenshot came in an unknown form"), false);

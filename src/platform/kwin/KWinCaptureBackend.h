@@ -2,7 +2,9 @@
 // KWinCaptureBackend: captures the screen through KWin's own screenshot interface
 // (org.kde.KWin.ScreenShot2 on the session bus), which writes the raw pixels into a pipe: no
 // PNG to encode, write, read and decode as through the desktop portal, about a third of the
-// portal's time on KDE Plasma. KWin serves it only to programs whose installed desktop entry
+// portal's time on KDE Plasma. KWin answers with the picture's size and then writes the pixels;
+// the picture is handed on at the answer (PipedPixels), so that its file is encoded while KWin
+// still writes the rows below. KWin serves it only to programs whose installed desktop entry
 // names this program's path in Exec and lists the interface in
 // X-KDE-DBUS-Restricted-Interfaces. When KWin refuses this program, every capture from then on
 // goes to the fallback (the desktop portal), if there is one.
