@@ -96,6 +96,10 @@ imaging::Picture KWinCaptureBackend::capture(const QString &screen)
         return fail(QStringLiteral("no pipe for the screenshot (%1)")
                         .arg(QString::fromLocal8Bit(std::strerror(errno))),
                     false);
+    // A pipe of 1 MiB, the most a user's process may ask for by default, instead of 64 KiB:
+    // KWin's 8 MB then pass in a few writes and reads, not in 128 of each. Without it, the
+    // pipe stays as it is.
+    fcntl(pipe[0], F_SETPIPE_SZ, 1 << 20);
     const QSize expected = m_lastSize.isValid() ? m_lastSize : primaryScreenSize();
     const auto expectedBytes = std::size_t(std::max(0, expected.width())) * 4 *
                                std::size_t(std::max(0, expected.height()));
