@@ -1,7 +1,9 @@
 // The real vistarel-ombrix on a heavy Wayland desktop, started headless by its fixture
-// (VO_DESKTOP: gnome or kwin; VO_DESKTOP_FOLDER: the fixture's folder), capturing with --capture
-// through the desktop portal: the picture shows the full-screen window on the screen, the
-// portal's own file is gone, and on GNOME a refusal ends the command with the message.
+// (VO_DESKTOP: gnome, kwin, labwc or hyprland; VO_DESKTOP_FOLDER: the fixture's folder),
+// capturing with --capture through the desktop portal or the compositor's own capture protocol:
+// the picture shows the full-screen window on the screen (on labwc and Hyprland it equals grim's
+// of the primary output), the portal's own file is gone, and on GNOME a refusal ends the command
+// with the message.
 
 #include "ChildEnvironment.h"
 #include "ColourWindowProcess.h"
