@@ -21,7 +21,7 @@ public:
                         {QString::number(area.x()), QString::number(area.y()),
                          QString::number(area.width()), QString::number(area.height()), colour,
                          QString::number(paintMilliseconds)});
-        m_ready = m_process.waitForReadyRead(10000) && m_process.readLine().startsWith("ready");
+        m_ready = m_process.waitForReadyRead(30000) && m_process.readLine().startsWith("ready");
     }
     ~ColourWindowProcess()
     {
