@@ -32,12 +32,17 @@
 #include <memory>
 #include <optional>
 
+#include <unistd.h>
+
 namespace {
 
 // The notification of a written file, kept until it is closed, and ten minutes at most.
 int notifyWritten(int &argc, char **argv, const QString &path)
 {
     QCoreApplication application(argc, argv);
+    // The hard end of those ten minutes, also for a call to the bus that never returns (a
+    // notification service whose start hung, on a bus that went away, held one for good).
+    alarm(11 * 60);
     app::CaptureNotifier notifier;
     if (!notifier.notify(path))
         return 0;
