@@ -253,6 +253,13 @@ void X11ScreenSettler::prepare(const QWindow &window)
         m_read = m_shown;
         m_clock.start();
         m_changedAt = 0;
+        // Shown again a moment ago (the next capture of a queue): until the compositor has
+        // drawn the window, the area still shows what it showed without it, and the drawing
+        // may come after the window has gone, where it would count as the change to wait for.
+        if (covered == m_lastCovered && m_shown == m_lastWithout) {
+            waitForCompositor(WindowDrawn);
+            m_shown = m_read;
+        }
         // Measured under picom with fading: a window moved off the screen first fades out
         // there, unseen, and the area is clear with the compositor's next frame. A window that
         // a window manager manages is the manager's to place.
@@ -352,14 +359,19 @@ void X11ScreenSettler::waitForCompositor(Stage stage)
                 m_changedAt = now;
                 if (stage == MovedAway)
                     return finish();
-            } else if (stage == WindowGone && now - m_changedAt >= quietNs && current != m_shown) {
-                m_pending = QRegion();
+            } else if (stage != MovedAway && now - m_changedAt >= quietNs &&
+                       current != (stage == WindowGone ? m_shown : m_lastWithout)) {
+                if (stage == WindowGone) {
+                    m_pending = QRegion();
+                    m_lastCovered = m_covered;
+                    m_lastWithout = current;
+                }
                 return finish();
             } else if (now - m_changedAt >= quietNs) {
                 m_changedAt = now;
             }
         }
-        if (stage == WindowGone)
+        if (stage != MovedAway)
             quietEnd.start(
                 std::chrono::milliseconds((m_changedAt + quietNs - now) / 1'000'000 + 1));
     };
@@ -375,6 +387,8 @@ void X11ScreenSettler::waitForCompositor(Stage stage)
     look();
     if (!done)
         loop.exec();
+    if (!done && stage == WindowGone) // what the area shows now is not known to be without it
+        m_lastWithout.clear();
 }
 
 void X11ScreenSettler::takeEvents()

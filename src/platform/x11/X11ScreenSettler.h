@@ -12,9 +12,10 @@
 // So nothing counts until the window's frame (or the window itself, when it has no frame) is
 // unmapped or destroyed; after that the area must stay unchanged for two frame periods: no
 // damage report that changes what the area reads back. The wait is bounded by
-// compositedLimit(). When no window manager places the window (a compositor alone), it is first
-// moved off the screen, so that a fade-out (picom's) happens where nobody sees it; it is put back
-// just before it is shown again.
+// compositedLimit(). A window shown again just before (the next capture of a queue) is first
+// waited for until the compositor has drawn it. When no window manager places the window (a
+// compositor alone), it is first moved off the screen, so that a fade-out (picom's) happens where
+// nobody sees it; it is put back just before it is shown again.
 
 #include "ScreenSettler.h"
 
@@ -54,8 +55,10 @@ private:
     void takeEvents();
     void waitForRepaints();
     // MovedAway: until the compositor has drawn the area anew (at most four frame periods).
+    // WindowDrawn: until the area differs from what it showed when the window last went, and
+    // has stayed unchanged for two frame periods, or compositedLimit().
     // WindowGone: until the area has settled as the class comment says, or compositedLimit().
-    enum Stage { MovedAway, WindowGone };
+    enum Stage { MovedAway, WindowDrawn, WindowGone };
     void waitForCompositor(Stage stage);
 
     std::unique_ptr<Connection> m_connection;
@@ -75,6 +78,9 @@ private:
     QByteArray m_read; // what the area showed at the last read-back
     QElapsedTimer m_clock;
     qint64 m_changedAt = 0; // on m_clock, the last time the area read back differently
+    // What the area showed once the window had gone at the last settled wait, and the area.
+    QRect m_lastCovered;
+    QByteArray m_lastWithout;
 };
 
 } // namespace platform
