@@ -24,6 +24,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QProcess>
@@ -460,9 +461,33 @@ int runSetup(const Setup &setup, int argc, char *argv[])
     std::unique_ptr<PrivateBus> bus;
     if (setup.needsBus)
         bus = std::make_unique<PrivateBus>();
+    // xfwm4 reads its settings from a folder of its own: with none yet, it does not composite
+    // at its first start.
+    QTemporaryDir managerConfig;
+    if (setup.needsBus) {
+        const QString channels = managerConfig.path() + "/xfce4/xfconf/xfce-perchannel-xml";
+        QDir().mkpath(channels);
+        QFile settings(channels + "/xfwm4.xml");
+        if (!settings.open(QIODevice::WriteOnly) ||
+            settings.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                           "<channel name=\"xfwm4\" version=\"1.0\">\n"
+                           "  <property name=\"general\" type=\"empty\">\n"
+                           "    <property name=\"use_compositing\" type=\"bool\" "
+                           "value=\"true\"/>\n"
+                           "  </property>\n"
+                           "</channel>\n") < 0)
+            return 1;
+    }
     std::unique_ptr<Child> manager;
     if (!setup.command.empty()) {
+        const QByteArray ownConfig = qgetenv("XDG_CONFIG_HOME");
+        if (setup.needsBus)
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(managerConfig.path()));
         manager = std::make_unique<Child>(setup.command);
+        if (setup.needsBus && ownConfig.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else if (setup.needsBus)
+            qputenv("XDG_CONFIG_HOME", ownConfig);
         if (!waitForCompositor(setup.needsBus)) {
             std::fprintf(stderr, "bench_clicktofile: %s did not start\n", setup.name);
             return 1;
