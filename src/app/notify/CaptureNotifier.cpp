@@ -7,13 +7,16 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QProcess>
+#include <QTimer>
 #include <QUrl>
 
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -136,11 +139,9 @@ bool CaptureNotifier::notify(const QString &path)
 
     // A server that reads markup in the body would take a "&" or "<" of a path for it.
     QString body = bodyText(path);
-    const QDBusMessage capabilities =
-        m_bus.call(QDBusMessage::createMethodCall(
-                       QLatin1String(NotificationsService), QLatin1String(NotificationsPath),
-                       QLatin1String(NotificationsService), QStringLiteral("GetCapabilities")),
-                   QDBus::Block, CallTimeoutMs);
+    const QDBusMessage capabilities = callWithinBound(QDBusMessage::createMethodCall(
+        QLatin1String(NotificationsService), QLatin1String(NotificationsPath),
+        QLatin1String(NotificationsService), QStringLiteral("GetCapabilities")));
     if (capabilities.type() != QDBusMessage::ReplyMessage)
         return false; // no notification service: nothing to show
     if (capabilities.arguments().value(0).toStringList().contains(QStringLiteral("body-markup")))
@@ -159,18 +160,51 @@ bool CaptureNotifier::notify(const QString &path)
                            QStringLiteral("open"),    QStringLiteral("Open"),
                            QStringLiteral("show"),    QStringLiteral("Show in folder")}
             << hints << -1;
-    const QDBusMessage reply = m_bus.call(message, QDBus::Block, CallTimeoutMs);
+    const QDBusMessage reply = callWithinBound(message);
+    const QList<Early> early = std::exchange(m_early, {});
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return false;
-    m_open.insert(reply.arguments().first().toUInt(), QFileInfo(path).absoluteFilePath());
+    const uint id = reply.arguments().first().toUInt();
+    m_open.insert(id, QFileInfo(path).absoluteFilePath());
+    for (const Early &signal : early) {
+        if (signal.id != id)
+            continue;
+        if (signal.closed)
+            onNotificationClosed(id, 0);
+        else
+            onActionInvoked(id, signal.action);
+    }
     return true;
+}
+
+QDBusMessage CaptureNotifier::callWithinBound(const QDBusMessage &message)
+{
+    QDBusPendingCallWatcher watcher(m_bus.asyncCall(message, CallTimeoutMs));
+    if (!watcher.isFinished()) {
+        QEventLoop loop;
+        QTimer bound;
+        bound.setSingleShot(true);
+        connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+        connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
+        bound.start(CallTimeoutMs + 500);
+        m_waiting = true;
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        m_waiting = false;
+    }
+    if (!watcher.isFinished())
+        return QDBusMessage::createError(QDBusError::Timeout,
+                                         QStringLiteral("no answer from the notification service"));
+    return watcher.reply();
 }
 
 void CaptureNotifier::onActionInvoked(uint id, const QString &action)
 {
     const auto found = m_open.constFind(id);
-    if (found == m_open.constEnd())
+    if (found == m_open.constEnd()) {
+        if (m_waiting) // perhaps for the notification whose id has not come yet
+            m_early.append({id, false, action});
         return;
+    }
     if (action == QLatin1String("default") || action == QLatin1String("open"))
         openDetached(*found);
     else if (action == QLatin1String("show"))
@@ -181,6 +215,8 @@ void CaptureNotifier::onNotificationClosed(uint id, uint)
 {
     if (m_open.remove(id))
         emitAllClosedWhenDone();
+    else if (m_waiting)
+        m_early.append({id, true, {}});
 }
 
 void CaptureNotifier::emitAllClosedWhenDone()

@@ -10,6 +10,7 @@
 
 #include <QDBusConnection>
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -47,13 +48,26 @@ private slots:
     void onNotificationClosed(uint id, uint reason);
 
 private:
+    // The answer to a call, or an error after the call's bound: a blocking call on a bus that
+    // went away was seen waiting for good. Other events (not the user's) go on meanwhile.
+    QDBusMessage callWithinBound(const QDBusMessage &message);
     void showInFolder(const QString &path);
     void emitAllClosedWhenDone();
 
+    // A button pressed, or a notification closed, while its id was still on its way.
+    struct Early
+    {
+        uint id;
+        bool closed;
+        QString action;
+    };
+
     QDBusConnection m_bus;
     QHash<uint, QString> m_open; // notification id -> file
+    QList<Early> m_early;
     int m_callsUnanswered = 0;
     bool m_listening = false;
+    bool m_waiting = false; // in callWithinBound()
 };
 
 } // namespace app
