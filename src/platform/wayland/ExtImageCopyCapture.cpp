@@ -114,23 +114,26 @@ const ext_image_copy_capture_frame_v1_listener frameListener = {
     onTransform, onDamage, onPresentationTime, onReady, onFailed,
 };
 
-class FrameObject
-{
-public:
-    explicit FrameObject(ext_image_copy_capture_frame_v1 *frame)
-        : m_frame(frame)
-    {
-    }
-    ~FrameObject() { ext_image_copy_capture_frame_v1_destroy(m_frame); }
-    FrameObject(const FrameObject &) = delete;
-    FrameObject &operator=(const FrameObject &) = delete;
-    ext_image_copy_capture_frame_v1 *get() const { return m_frame; }
-
-private:
-    ext_image_copy_capture_frame_v1 *m_frame;
-};
-
 } // namespace
+
+// A frame asked for, with the buffer the compositor copies into.
+struct ExtImageCopyCapture::Request
+{
+    ext_image_copy_capture_frame_v1 *frame = nullptr;
+    FrameEvents events;
+    std::unique_ptr<ShmBuffer> buffer;
+    imaging::PixelLayout layout;
+    Wait wait = Wait::NextFrame;
+
+    Request() = default;
+    Request(const Request &) = delete;
+    Request &operator=(const Request &) = delete;
+    ~Request()
+    {
+        if (frame)
+            ext_image_copy_capture_frame_v1_destroy(frame);
+    }
+};
 
 std::shared_ptr<ExtImageCopyCapture>
 ExtImageCopyCapture::create(std::shared_ptr<WaylandConnection> connection)
@@ -145,6 +148,18 @@ ExtImageCopyCapture::~ExtImageCopyCapture()
 {
     // The preparation's thread may be in copyFrame().
     waitUntilPrepared();
+    m_request.reset(); // before its session
+}
+
+void ExtImageCopyCapture::dropRequest()
+{
+    if (!m_request)
+        return;
+    std::unique_ptr<ShmBuffer> buffer = std::move(m_request->buffer);
+    // The frame's destruction reaches the compositor before any later copy into the buffer: it
+    // never writes into it again.
+    m_request.reset();
+    bufferPool().giveBack(std::move(buffer));
 }
 
 QString ExtImageCopyCapture::protocolName() const
@@ -156,6 +171,7 @@ bool ExtImageCopyCapture::openSession(const WaylandConnection::Output &output,
                                       QDeadlineTimer deadline, Dispatch how)
 {
     WaylandConnection &connection = this->connection();
+    dropRequest();
     m_session.reset();
     auto session = std::make_unique<Session>();
     session->outputGlobal = output.globalName;
@@ -180,51 +196,60 @@ ExtImageCopyCapture::copyFrame(const WaylandConnection::Output &output, Wait wai
     const bool reusable = m_session && m_session->outputGlobal == output.globalName &&
                           !m_session->stopped && m_session->constraintsDone &&
                           (wait == Wait::Damage || !m_session->gaveFrame);
+    // A frame still asked for serves unless it waits for a change and the next frame is wanted.
+    if (!reusable || (m_request && m_request->wait == Wait::Damage && wait == Wait::NextFrame))
+        dropRequest();
     if (!reusable && !openSession(output, deadline, how)) {
         m_session.reset();
         return std::nullopt;
     }
     Session &session = *m_session;
 
-    std::optional<imaging::PixelLayout> layout;
-    ShmBuffer::Spec spec;
-    for (const std::uint32_t format : session.shmFormats) {
-        spec = ShmBuffer::Spec{format, session.bufferSize.width(), session.bufferSize.height(),
-                               static_cast<std::size_t>(session.bufferSize.width()) * 4};
-        layout = layoutForShmFormat(spec.format, spec.width, spec.height, spec.stride);
-        if (layout)
-            break;
+    if (!m_request) {
+        std::optional<imaging::PixelLayout> layout;
+        ShmBuffer::Spec spec;
+        for (const std::uint32_t format : session.shmFormats) {
+            spec = ShmBuffer::Spec{format, session.bufferSize.width(), session.bufferSize.height(),
+                                   static_cast<std::size_t>(session.bufferSize.width()) * 4};
+            layout = layoutForShmFormat(spec.format, spec.width, spec.height, spec.stride);
+            if (layout)
+                break;
+        }
+        if (!layout) {
+            qCWarning(lcWayland, "the compositor offers no wl_shm format that is supported");
+            return std::nullopt;
+        }
+        auto request = std::make_unique<Request>();
+        request->buffer = bufferPool().take(spec);
+        if (!request->buffer)
+            return std::nullopt;
+        request->layout = *layout;
+        request->wait = wait;
+        request->frame = ext_image_copy_capture_session_v1_create_frame(session.session);
+        ext_image_copy_capture_frame_v1_add_listener(request->frame, &frameListener,
+                                                     &request->events);
+        ext_image_copy_capture_frame_v1_attach_buffer(request->frame, request->buffer->buffer());
+        ext_image_copy_capture_frame_v1_damage_buffer(request->frame, 0, 0, spec.width,
+                                                      spec.height);
+        ext_image_copy_capture_frame_v1_capture(request->frame);
+        m_request = std::move(request);
     }
-    if (!layout) {
-        qCWarning(lcWayland, "the compositor offers no wl_shm format that is supported");
-        return std::nullopt;
-    }
-    std::unique_ptr<ShmBuffer> buffer = bufferPool().take(spec);
-    if (!buffer)
-        return std::nullopt;
-
-    FrameEvents events;
-    const FrameObject frame(ext_image_copy_capture_session_v1_create_frame(session.session));
-    ext_image_copy_capture_frame_v1_add_listener(frame.get(), &frameListener, &events);
-    ext_image_copy_capture_frame_v1_attach_buffer(frame.get(), buffer->buffer());
-    ext_image_copy_capture_frame_v1_damage_buffer(frame.get(), 0, 0, spec.width, spec.height);
-    ext_image_copy_capture_frame_v1_capture(frame.get());
+    const FrameEvents &events = m_request->events;
     connection.dispatchUntil([&] { return events.ready || events.failed; }, deadline, how);
     if (!events.ready) {
-        // The frame's destruction, at the end of this scope, reaches the compositor before any
-        // later copy into the buffer: it never writes into it again.
-        bufferPool().giveBack(std::move(buffer));
         if (events.failed) {
             qCDebug(lcWayland) << "ext-image-copy-capture: frame failed, reason" << events.failure;
             // New constraints or an ended session: the next copy opens a session afresh.
+            dropRequest();
             m_session.reset();
         }
         return std::nullopt;
     }
     session.gaveFrame = true;
     Frame result;
-    result.buffer = std::move(buffer);
-    result.layout = *layout;
+    result.buffer = std::move(m_request->buffer);
+    result.layout = m_request->layout;
+    m_request.reset();
     return result;
 }
 

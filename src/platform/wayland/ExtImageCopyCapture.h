@@ -6,6 +6,9 @@
 // So Wait::NextFrame opens a fresh session unless the open one has not given a frame yet, and
 // Wait::Damage keeps the open session of that output. The buffer is declared wholly damaged on
 // every frame (pooled buffers hold older pictures), so every frame is copied in full.
+// A frame not ready by the deadline stays requested: the next copy of the same output waits for
+// it instead of asking anew, so that a compositor slower than the deadline (Hyprland under
+// software emulation takes seconds per frame) still gives one within the attempts.
 
 #include "OutputCapture.h"
 
@@ -23,6 +26,7 @@ public:
     bool offersDamage() const override { return true; }
 
     struct Session;
+    struct Request;
 
 private:
     using OutputCapture::OutputCapture;
@@ -31,7 +35,10 @@ private:
     bool openSession(const WaylandConnection::Output &output, QDeadlineTimer deadline,
                      Dispatch how);
 
+    void dropRequest();
+
     std::unique_ptr<Session> m_session;
+    std::unique_ptr<Request> m_request; // a frame of m_session asked for and not yet ready
 };
 
 } // namespace platform
