@@ -20,8 +20,14 @@ struct PixelLayout
     std::uint32_t greenMask = 0;
     std::uint32_t blueMask = 0;
 
-    bool isIndexed() const { return bitsPerPixel == 8; }
     // 32 bits per pixel with red, green, blue in bytes 2, 1, 0 (the usual X11 and BMP layout).
+    static PixelLayout xrgb32(int width, int height, std::size_t stride)
+    {
+        return {width, height, 32, stride, 0xff0000u, 0xff00u, 0xffu};
+    }
+
+    bool isIndexed() const { return bitsPerPixel == 8; }
+    // Whether the layout is xrgb32's.
     bool isXrgb32() const
     {
         return bitsPerPixel == 32 && redMask == 0xff0000u && greenMask == 0xff00u &&

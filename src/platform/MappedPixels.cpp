@@ -3,8 +3,7 @@
 namespace platform {
 
 MappedPixels::MappedPixels(int width, int height, std::size_t stride, PixelMemory memory)
-    : imaging::Picture::Data(
-          imaging::PixelLayout{width, height, 32, stride, 0xff0000u, 0xff00u, 0xffu}, {})
+    : imaging::Picture::Data(imaging::PixelLayout::xrgb32(width, height, stride), {})
     , m_memory(std::move(memory))
 {
 }

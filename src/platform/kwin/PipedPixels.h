@@ -18,8 +18,7 @@ public:
     // stride >= 4 * width; reception's limit at least height rows of stride bytes.
     PipedPixels(int width, int height, std::size_t stride,
                 std::shared_ptr<const PipeReception> reception)
-        : imaging::Picture::Data(
-              imaging::PixelLayout{width, height, 32, stride, 0xff0000u, 0xff00u, 0xffu}, {})
+        : imaging::Picture::Data(imaging::PixelLayout::xrgb32(width, height, stride), {})
         , m_reception(std::move(reception))
     {
     }
