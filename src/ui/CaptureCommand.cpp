@@ -267,6 +267,7 @@ void CaptureCommand::PushButton1_Click()
         {162, [&] { counter = incremented(counter); return Trap::Next; }},
         {164, [&] { WaitSeconds(0.01); return 158; }, 158},
         {166, [&] {
+             m_backend.endCapture();
              noPicture = m_picSS.isNull();
              return noPicture ? 176 : Trap::Next;
          }},

@@ -29,6 +29,9 @@ public:
     // Whether that failure is final for now (a refusal, no answer in time): further attempts
     // of the same command would only repeat it, or its wait.
     virtual bool failureIsFinal() const { return false; }
+    // The attempts of one capture are over: what the backend still waited for on their behalf
+    // (a frame asked for and not come) is not waited for any more. Nothing by default.
+    virtual void endCapture() {}
 
     // Hints that a capture may come soon (the pointer came over the window, ...): the backend
     // may get ready for it in the background, e.g. prepare the memory the screen is copied

@@ -31,6 +31,11 @@ public:
     void sync() override;
     QString failureReason() const override;
     bool failureIsFinal() const override;
+    void endCapture() override
+    {
+        if (m_fallback)
+            m_fallback->endCapture();
+    }
 
 private:
     imaging::Picture capture(const QString &screen);

@@ -151,6 +151,11 @@ ExtImageCopyCapture::~ExtImageCopyCapture()
     m_request.reset(); // before its session
 }
 
+void ExtImageCopyCapture::forgetRequested()
+{
+    dropRequest();
+}
+
 void ExtImageCopyCapture::dropRequest()
 {
     if (!m_request)
@@ -242,6 +247,8 @@ ExtImageCopyCapture::copyFrame(const WaylandConnection::Output &output, Wait wai
             // New constraints or an ended session: the next copy opens a session afresh.
             dropRequest();
             m_session.reset();
+        } else if (m_request->wait == Wait::Damage) {
+            dropRequest(); // the settler's: it asks anew, and does not wait seconds
         }
         return std::nullopt;
     }

@@ -110,6 +110,8 @@ void OutputCapture::prepareInBackground()
             if (frame) {
                 frame->buffer->touchPages();
                 release(std::move(*frame));
+            } else {
+                forgetRequested(); // not for a capture: drawn later, it may show the window
             }
             *preparing = false;
         });

@@ -63,6 +63,9 @@ public:
     std::optional<Frame> copy(Wait wait, QDeadlineTimer deadline,
                               Dispatch how = Dispatch::Blocking);
     std::optional<Frame> copyPrimary(QDeadlineTimer deadline);
+    // A frame that copyPrimary() asked for and that had not come by its deadline may stay asked
+    // for, for the next attempt of the same capture (ExtImageCopyCapture): no longer.
+    virtual void forgetRequested() {}
     // Keeps a frame's buffer for the next copy.
     void release(Frame frame);
     std::shared_ptr<ShmBufferPool> pool() const { return m_pool; }

@@ -42,6 +42,11 @@ void WaylandCaptureBackend::prepareForCapture()
         m_capture->prepareInBackground();
 }
 
+void WaylandCaptureBackend::endCapture()
+{
+    m_capture->forgetRequested();
+}
+
 void WaylandCaptureBackend::releasePreparation()
 {
     m_capture->releasePreparation();

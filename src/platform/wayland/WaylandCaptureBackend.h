@@ -28,6 +28,7 @@ public:
     void sync() override;
     void prepareForCapture() override;
     void releasePreparation() override;
+    void endCapture() override;
 
 private:
     std::shared_ptr<OutputCapture> m_capture;
