@@ -123,7 +123,6 @@ struct ExtImageCopyCapture::Request
     FrameEvents events;
     std::unique_ptr<ShmBuffer> buffer;
     imaging::PixelLayout layout;
-    Wait wait = Wait::NextFrame;
 
     Request() = default;
     Request(const Request &) = delete;
@@ -201,8 +200,7 @@ ExtImageCopyCapture::copyFrame(const WaylandConnection::Output &output, Wait wai
     const bool reusable = m_session && m_session->outputGlobal == output.globalName &&
                           !m_session->stopped && m_session->constraintsDone &&
                           (wait == Wait::Damage || !m_session->gaveFrame);
-    // A frame still asked for serves unless it waits for a change and the next frame is wanted.
-    if (!reusable || (m_request && m_request->wait == Wait::Damage && wait == Wait::NextFrame))
+    if (!reusable)
         dropRequest();
     if (!reusable && !openSession(output, deadline, how)) {
         m_session.reset();
@@ -229,7 +227,6 @@ ExtImageCopyCapture::copyFrame(const WaylandConnection::Output &output, Wait wai
         if (!request->buffer)
             return std::nullopt;
         request->layout = *layout;
-        request->wait = wait;
         request->frame = ext_image_copy_capture_session_v1_create_frame(session.session);
         ext_image_copy_capture_frame_v1_add_listener(request->frame, &frameListener,
                                                      &request->events);
@@ -247,8 +244,6 @@ ExtImageCopyCapture::copyFrame(const WaylandConnection::Output &output, Wait wai
             // New constraints or an ended session: the next copy opens a session afresh.
             dropRequest();
             m_session.reset();
-        } else if (m_request->wait == Wait::Damage) {
-            dropRequest(); // the settler's: it asks anew, and does not wait seconds
         }
         return std::nullopt;
     }

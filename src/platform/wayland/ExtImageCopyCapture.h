@@ -6,10 +6,10 @@
 // So Wait::NextFrame opens a fresh session unless the open one has not given a frame yet, and
 // Wait::Damage keeps the open session of that output. The buffer is declared wholly damaged on
 // every frame (pooled buffers hold older pictures), so every frame is copied in full.
-// A frame of Wait::NextFrame not ready by the deadline stays requested until forgetRequested():
-// the next copy of the same output waits for it instead of asking anew, so that a compositor
-// slower than the deadline (Hyprland under software emulation takes seconds per frame) still
-// gives one within a capture's attempts.
+// A frame that copyPrimary() asked for and that was not ready by the deadline stays requested
+// until forgetRequested(): the next copy of the same output waits for it instead of asking anew,
+// so that a compositor slower than the deadline (Hyprland under software emulation takes seconds
+// per frame) still gives one within a capture's attempts.
 
 #include "OutputCapture.h"
 

@@ -41,7 +41,10 @@ std::optional<OutputCapture::Frame> OutputCapture::copy(Wait wait, QDeadlineTime
                                                         Dispatch how)
 {
     waitUntilPrepared();
-    return copyOf(&OutputCapture::target, wait, deadline, how);
+    std::optional<Frame> frame = copyOf(&OutputCapture::target, wait, deadline, how);
+    if (!frame)
+        forgetRequested();
+    return frame;
 }
 
 std::optional<OutputCapture::Frame> OutputCapture::copyPrimary(QDeadlineTimer deadline)

@@ -64,7 +64,8 @@ public:
                               Dispatch how = Dispatch::Blocking);
     std::optional<Frame> copyPrimary(QDeadlineTimer deadline);
     // A frame that copyPrimary() asked for and that had not come by its deadline may stay asked
-    // for, for the next attempt of the same capture (ExtImageCopyCapture): no longer.
+    // for, for the next attempt of the same capture (ExtImageCopyCapture): no longer. copy()'s
+    // frames (the settler's, asked for while the window may still show) never stay.
     virtual void forgetRequested() {}
     // Keeps a frame's buffer for the next copy.
     void release(Frame frame);
