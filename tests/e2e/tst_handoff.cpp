@@ -319,7 +319,16 @@ void tst_HandOff::windowThatDoesNotAnswerStopsTheCapture()
     answer.waitForFinished(3000);
     const Run run = finish(*capture);
     ::kill(static_cast<pid_t>(session.window().processId()), SIGCONT);
-    QVERIFY2(run.status == 1, qPrintable(QString::number(run.status) + ": " + run.out + run.err));
+    (void)session.window().waitForFinished(0); // notices an end not yet seen
+    const QString window =
+        session.window().state() == QProcess::Running
+            ? QStringLiteral("running")
+            : QStringLiteral("ended, status %1 (%2)")
+                  .arg(session.window().exitCode())
+                  .arg(session.window().exitStatus() == QProcess::CrashExit ? "crashed or killed"
+                                                                            : "exited");
+    QVERIFY2(run.status == 1, qPrintable(QString::number(run.status) + ", window " + window + ": " +
+                                         run.out + run.err));
     QVERIFY2(run.err.contains("cannot step aside"), qPrintable(run.err));
     QVERIFY(run.out.isEmpty());
     QCOMPARE(QDir(session.output()).entryList(QDir::Files), QStringList{"shot-1.bmp"});
