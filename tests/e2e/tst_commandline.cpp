@@ -74,6 +74,9 @@ public:
             while (!program.waitForFinished(200) && !bound.hasExpired())
                 QProcess::execute("xdotool", {"search", "--onlyvisible", "--name", "^Vistarel$",
                                               "key", "--window", "%@", "Return"});
+            // A box gone before the key's release leaves Return down in the server, where
+            // every later box of the suite's display would close at once.
+            QProcess::execute("xdotool", {"keyup", "Return"});
         }
         Run run;
         const bool finished =
