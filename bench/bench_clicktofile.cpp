@@ -461,21 +461,13 @@ int runSetup(const Setup &setup, int argc, char *argv[])
     std::unique_ptr<PrivateBus> bus;
     if (setup.needsBus)
         bus = std::make_unique<PrivateBus>();
-    // xfwm4 reads its settings from a folder of its own: with none yet, it does not composite
-    // at its first start.
+    // xfwm4 reads its settings (the fixture's) from a folder of its own: with none yet, it
+    // does not composite at its first start.
     QTemporaryDir managerConfig;
     if (setup.needsBus) {
         const QString channels = managerConfig.path() + "/xfce4/xfconf/xfce-perchannel-xml";
-        QDir().mkpath(channels);
-        QFile settings(channels + "/xfwm4.xml");
-        if (!settings.open(QIODevice::WriteOnly) ||
-            settings.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                           "<channel name=\"xfwm4\" version=\"1.0\">\n"
-                           "  <property name=\"general\" type=\"empty\">\n"
-                           "    <property name=\"use_compositing\" type=\"bool\" "
-                           "value=\"true\"/>\n"
-                           "  </property>\n"
-                           "</channel>\n") < 0)
+        if (!QDir().mkpath(channels) ||
+            !QFile::copy(QStringLiteral(VO_XFWM4_SETTINGS), channels + "/xfwm4.xml"))
             return 1;
     }
     std::unique_ptr<Child> manager;

@@ -56,6 +56,12 @@ QString KWinCaptureBackend::failureReason() const
     return m_refused && m_fallback ? m_fallback->failureReason() : m_failureReason;
 }
 
+void KWinCaptureBackend::endCapture()
+{
+    if (m_fallback)
+        m_fallback->endCapture();
+}
+
 bool KWinCaptureBackend::failureIsFinal() const
 {
     return m_refused && m_fallback ? m_fallback->failureIsFinal() : m_failureIsFinal;

@@ -31,11 +31,7 @@ public:
     void sync() override;
     QString failureReason() const override;
     bool failureIsFinal() const override;
-    void endCapture() override
-    {
-        if (m_fallback)
-            m_fallback->endCapture();
-    }
+    void endCapture() override;
 
 private:
     imaging::Picture capture(const QString &screen);

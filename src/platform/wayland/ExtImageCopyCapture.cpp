@@ -152,11 +152,6 @@ ExtImageCopyCapture::~ExtImageCopyCapture()
 
 void ExtImageCopyCapture::forgetRequested()
 {
-    dropRequest();
-}
-
-void ExtImageCopyCapture::dropRequest()
-{
     if (!m_request)
         return;
     std::unique_ptr<ShmBuffer> buffer = std::move(m_request->buffer);
@@ -175,7 +170,7 @@ bool ExtImageCopyCapture::openSession(const WaylandConnection::Output &output,
                                       QDeadlineTimer deadline, Dispatch how)
 {
     WaylandConnection &connection = this->connection();
-    dropRequest();
+    forgetRequested();
     m_session.reset();
     auto session = std::make_unique<Session>();
     session->outputGlobal = output.globalName;
@@ -201,7 +196,7 @@ ExtImageCopyCapture::copyFrame(const WaylandConnection::Output &output, Wait wai
                           !m_session->stopped && m_session->constraintsDone &&
                           (wait == Wait::Damage || !m_session->gaveFrame);
     if (!reusable)
-        dropRequest();
+        forgetRequested();
     if (!reusable && !openSession(output, deadline, how)) {
         m_session.reset();
         return std::nullopt;
@@ -242,7 +237,7 @@ ExtImageCopyCapture::copyFrame(const WaylandConnection::Output &output, Wait wai
         if (events.failed) {
             qCDebug(lcWayland) << "ext-image-copy-capture: frame failed, reason" << events.failure;
             // New constraints or an ended session: the next copy opens a session afresh.
-            dropRequest();
+            forgetRequested();
             m_session.reset();
         }
         return std::nullopt;

@@ -37,8 +37,6 @@ private:
     bool openSession(const WaylandConnection::Output &output, QDeadlineTimer deadline,
                      Dispatch how);
 
-    void dropRequest();
-
     std::unique_ptr<Session> m_session;
     std::unique_ptr<Request> m_request; // a frame of m_session asked for and not yet ready
 };

@@ -41,21 +41,19 @@ std::optional<OutputCapture::Frame> OutputCapture::copy(Wait wait, QDeadlineTime
                                                         Dispatch how)
 {
     waitUntilPrepared();
-    std::optional<Frame> frame = copyOf(&OutputCapture::target, wait, deadline, how);
-    if (!frame)
-        forgetRequested();
-    return frame;
+    return copyOf(&OutputCapture::target, wait, deadline, how, Asked::Forget);
 }
 
 std::optional<OutputCapture::Frame> OutputCapture::copyPrimary(QDeadlineTimer deadline)
 {
     waitUntilPrepared();
-    return copyOf(&OutputCapture::primary, Wait::NextFrame, deadline, Dispatch::Blocking);
+    return copyOf(&OutputCapture::primary, Wait::NextFrame, deadline, Dispatch::Blocking,
+                  Asked::Keep);
 }
 
 std::optional<OutputCapture::Frame>
 OutputCapture::copyOf(const WaylandConnection::Output *(OutputCapture::*which)() const, Wait wait,
-                      QDeadlineTimer deadline, Dispatch how)
+                      QDeadlineTimer deadline, Dispatch how, Asked asked)
 {
     if (m_connection->hasError())
         return std::nullopt;
@@ -67,6 +65,8 @@ OutputCapture::copyOf(const WaylandConnection::Output *(OutputCapture::*which)()
     std::optional<Frame> frame = copyFrame(*output, wait, deadline, how);
     if (frame)
         frame->outputGlobal = output->globalName;
+    else if (asked == Asked::Forget)
+        forgetRequested();
     return frame;
 }
 
@@ -109,12 +109,10 @@ void OutputCapture::prepareInBackground()
         m_preparation = std::jthread([this, preparing = m_preparing] {
             std::optional<Frame> frame =
                 copyOf(&OutputCapture::primary, Wait::NextFrame,
-                       QDeadlineTimer(std::chrono::seconds(5)), Dispatch::Blocking);
+                       QDeadlineTimer(std::chrono::seconds(5)), Dispatch::Blocking, Asked::Forget);
             if (frame) {
                 frame->buffer->touchPages();
                 release(std::move(*frame));
-            } else {
-                forgetRequested(); // not for a capture: drawn later, it may show the window
             }
             *preparing = false;
         });

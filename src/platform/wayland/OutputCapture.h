@@ -65,7 +65,7 @@ public:
     std::optional<Frame> copyPrimary(QDeadlineTimer deadline);
     // A frame that copyPrimary() asked for and that had not come by its deadline may stay asked
     // for, for the next attempt of the same capture (ExtImageCopyCapture): no longer. copy()'s
-    // frames (the settler's, asked for while the window may still show) never stay.
+    // frames and the preparation's never stay.
     virtual void forgetRequested() {}
     // Keeps a frame's buffer for the next copy.
     void release(Frame frame);
@@ -107,8 +107,12 @@ protected:
     ShmBufferPool &bufferPool() const { return *m_pool; }
 
 private:
+    // Keep: a frame not come by the deadline may stay asked for (the capture's, for its next
+    // attempt). Forget: it does not (the settler's and the preparation's, asked for while the
+    // window may still show: drawn later, it would show it).
+    enum class Asked { Keep, Forget };
     std::optional<Frame> copyOf(const WaylandConnection::Output *(OutputCapture::*which)() const,
-                                Wait wait, QDeadlineTimer deadline, Dispatch how);
+                                Wait wait, QDeadlineTimer deadline, Dispatch how, Asked asked);
 
     std::shared_ptr<WaylandConnection> m_connection;
     std::shared_ptr<ShmBufferPool> m_pool;
