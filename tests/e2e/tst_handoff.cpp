@@ -97,6 +97,10 @@ public:
             process->kill();
             process->waitForFinished(5000);
         }
+        // A compositor may still draw the window a moment after it has gone; the next test's
+        // picture of the screen without it must not catch that drawing.
+        if (!m_without.isNull())
+            (void)QTest::qWaitFor([&] { return screenNow() == m_without; }, 20000);
     }
 
     bool isReady() const { return m_ready; }
@@ -117,6 +121,7 @@ public:
     // reachable (its socket is there).
     bool openWindow(const QImage &screenWithout)
     {
+        m_without = screenWithout;
         m_window.setProcessEnvironment(m_environment);
         m_window.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_window.start(QStringLiteral(VO_PROGRAM), {});
@@ -150,6 +155,7 @@ private:
     QProcess m_recorder;
     QProcess m_window;
     QString m_recorded;
+    QImage m_without;
     bool m_ready = false;
 };
 
