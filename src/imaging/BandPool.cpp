@@ -61,7 +61,8 @@ std::optional<SaveStatus> BandPool::run(int threads, const Work &work)
         pool.reserve(static_cast<std::size_t>(helpers));
         for (int i = 0; i < helpers; ++i)
             pool.emplace_back([&] {
-                m_data.waitForAll();
+                if (m_data.transferNeedsACore())
+                    m_data.waitForAll();
                 guarded();
             });
         guarded();

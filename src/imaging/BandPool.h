@@ -1,9 +1,11 @@
 #pragma once
 // BandPool: shares a picture's horizontal bands, taken top to bottom, among an encoder's threads.
-// While the screen is still being transferred, the display server needs a core: the caller's
-// thread alone encodes the bands as their rows arrive, and the helpers join once the transfer is
-// complete (at once for a complete picture). With every thread busy from the start, the server's
-// copy was starved and the whole took longer than transfer and encoding in turn. The first
+// While an X server is still copying the screen, it needs a core: the caller's thread alone
+// encodes the bands as their rows arrive, and the helpers join once the transfer is complete (at
+// once for a complete picture). With every thread busy from the start, the server's copy was
+// starved and the whole took longer than transfer and encoding in turn. A transfer that needs no
+// core of its own (Picture::Data::transferNeedsACore(): KWin's pipe) has every thread from the
+// start. The first
 // failure stops every thread before its next band; bad_alloc counts as OutOfMemory, any other
 // exception from the work as GenericError.
 

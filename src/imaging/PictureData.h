@@ -28,6 +28,11 @@ struct Picture::Data
     virtual bool waitForRows(int rowEnd) const = 0;
     bool waitForAll() const { return waitForRows(layout.height); }
 
+    // Whether the transfer still running takes a core of this machine that encoding beside it
+    // would starve (an X server copying the screen); when false, every encoder thread may start
+    // on the rows as they come.
+    virtual bool transferNeedsACore() const { return true; }
+
     // The first byte of row y; only valid to read once waitForRows(y + 1) returned true.
     virtual const std::uint8_t *scanLine(int y) const = 0;
 

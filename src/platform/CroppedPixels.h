@@ -26,6 +26,7 @@ public:
     {
         return m_source->waitForRows(m_rect.top() + rowEnd);
     }
+    bool transferNeedsACore() const override { return m_source->transferNeedsACore(); }
     const std::uint8_t *scanLine(int y) const override
     {
         return m_source->scanLine(m_rect.top() + y) +

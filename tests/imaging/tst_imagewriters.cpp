@@ -13,7 +13,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -97,6 +99,57 @@ struct BrokenTransfer final : Picture::Data
         return reinterpret_cast<const std::uint8_t *>(m_rows.constData()) + y * 256;
     }
     QByteArray m_rows;
+};
+
+// A picture whose rows come in while it is being written: each 16 rows only once a reader waits
+// for them. needsACore: as an X server's transfer, else as a desktop's pipe.
+struct ArrivingPixels final : Picture::Data
+{
+    ArrivingPixels(const QImage &image, bool needsACore)
+        : Picture::Data(Picture::fromImage(image).data()->layout, {})
+        , m_image(image)
+        , m_needsACore(needsACore)
+        , m_feeder([this] { feed(); })
+    {
+    }
+    ~ArrivingPixels() override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_asked = m_image.height();
+            m_changed.notify_all();
+        }
+        m_feeder.join();
+    }
+    bool waitForRows(int rowEnd) const override
+    {
+        std::unique_lock lock(m_mutex);
+        m_asked = std::max(m_asked, rowEnd);
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return m_arrived >= rowEnd; });
+        return true;
+    }
+    bool transferNeedsACore() const override { return m_needsACore; }
+    const std::uint8_t *scanLine(int y) const override { return m_image.constScanLine(y); }
+
+private:
+    void feed()
+    {
+        std::unique_lock lock(m_mutex);
+        while (m_arrived < m_image.height()) {
+            m_changed.wait(lock, [&] { return m_asked > m_arrived; });
+            m_arrived = std::min(m_image.height(), m_arrived + 16);
+            m_changed.notify_all();
+        }
+    }
+
+    QImage m_image;
+    bool m_needsACore;
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    mutable int m_asked = 0;
+    int m_arrived = 0;
+    std::thread m_feeder;
 };
 
 // The format whose extension is "." + suffix.
@@ -597,6 +650,23 @@ private slots:
             QCOMPARE(error.description(), QString("Cannot save the image. GDI+ Error:2"));
         }
         QVERIFY(folderEntries(dir.path()).isEmpty());
+    }
+
+    // A picture still arriving is written byte for byte as the whole picture is, whether the
+    // encoder's helpers wait for its end (an X server's transfer) or start on its first rows.
+    void arrivingPictureIsWrittenAsAWholeOne_data() { replacesAnExistingFile_data(); }
+    void arrivingPictureIsWrittenAsAWholeOne()
+    {
+        QFETCH(QString, format);
+        QTemporaryDir dir;
+        const QImage source = sampleImage(640, 1000);
+        save(format, Picture::fromImage(source), dir.filePath("whole." + format));
+        for (const bool needsACore : {true, false}) {
+            const QString path =
+                dir.filePath(QString("arriving-%1.%2").arg(needsACore).arg(format));
+            save(format, Picture(std::make_shared<ArrivingPixels>(source, needsACore)), path);
+            QCOMPARE(contents(path), contents(dir.filePath("whole." + format)));
+        }
     }
 
     void failedTransferIsAGenericError_data() { replacesAnExistingFile_data(); }

@@ -29,6 +29,7 @@ public:
             return m_reception->waitFor(layout.stride * std::size_t(std::max(rowEnd, 0)));
         return m_reception->waitForEnd() == layout.byteCount();
     }
+    bool transferNeedsACore() const override { return false; }
     const std::uint8_t *scanLine(int y) const override
     {
         return m_reception->data() + layout.stride * std::size_t(y);
