@@ -5,9 +5,8 @@
 // once for a complete picture). With every thread busy from the start, the server's copy was
 // starved and the whole took longer than transfer and encoding in turn. A transfer that needs no
 // core of its own (Picture::Data::transferNeedsACore(): KWin's pipe) has every thread from the
-// start. The first
-// failure stops every thread before its next band; bad_alloc counts as OutOfMemory, any other
-// exception from the work as GenericError.
+// start. The first failure stops every thread before its next band; bad_alloc counts as
+// OutOfMemory, any other exception from the work as GenericError.
 
 #include "PictureData.h"
 #include "SaveError.h"
