@@ -461,25 +461,21 @@ int runSetup(const Setup &setup, int argc, char *argv[])
     std::unique_ptr<PrivateBus> bus;
     if (setup.needsBus)
         bus = std::make_unique<PrivateBus>();
-    // xfwm4 reads its settings (the fixture's) from a folder of its own: with none yet, it
-    // does not composite at its first start.
+    // xfwm4 reads its settings (the fixture's) from a configuration folder of its own: with
+    // none yet, it does not composite at its first start.
     QTemporaryDir managerConfig;
-    if (setup.needsBus) {
+    std::vector<std::string> managerCommand = setup.command;
+    if (!managerCommand.empty() && managerCommand.front() == "xfwm4") {
         const QString channels = managerConfig.path() + "/xfce4/xfconf/xfce-perchannel-xml";
         if (!QDir().mkpath(channels) ||
             !QFile::copy(QStringLiteral(VO_XFWM4_SETTINGS), channels + "/xfwm4.xml"))
             return 1;
+        managerCommand.insert(managerCommand.begin(),
+                              {"env", "XDG_CONFIG_HOME=" + managerConfig.path().toStdString()});
     }
     std::unique_ptr<Child> manager;
-    if (!setup.command.empty()) {
-        const QByteArray ownConfig = qgetenv("XDG_CONFIG_HOME");
-        if (setup.needsBus)
-            qputenv("XDG_CONFIG_HOME", QFile::encodeName(managerConfig.path()));
-        manager = std::make_unique<Child>(setup.command);
-        if (setup.needsBus && ownConfig.isNull())
-            qunsetenv("XDG_CONFIG_HOME");
-        else if (setup.needsBus)
-            qputenv("XDG_CONFIG_HOME", ownConfig);
+    if (!managerCommand.empty()) {
+        manager = std::make_unique<Child>(managerCommand);
         if (!waitForCompositor(setup.needsBus)) {
             std::fprintf(stderr, "bench_clicktofile: %s did not start\n", setup.name);
             return 1;
